@@ -1,0 +1,26 @@
+// Access to the host spreadsheet application (Microsoft Excel) through automation. Nothing is
+// ever asked of the host beyond its Application object and three text properties: it is never
+// made visible and never asked to quit; dropping the reference is all the programs do at the end.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "scoped.h"
+
+namespace host {
+
+// Excel's global application object; the real host answers as a local server.
+inline constexpr CLSID kGlobalClsid = {
+    0x00020812, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// Every call into the host passes this locale: the host formats its answers in it.
+inline constexpr LCID kLocale = 1033;
+
+// Creates the host's global object and reads its Application object into `application`.
+HRESULT Connect(ComPtr<IDispatch>& application);
+
+// Reads a property of the Application object as text.
+HRESULT ReadText(IDispatch* application, const wchar_t* name, std::wstring& value);
+
+}  // namespace host

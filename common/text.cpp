@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include "text.h"
+
+bool ToAnsi(std::wstring_view text, std::string& ansi) {
+    ansi.clear();
+    if (text.empty()) return true;
+    const int length = static_cast<int>(text.size());
+    BOOL usedDefault = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
+                                         nullptr, 0, nullptr, &usedDefault);
+    if (size <= 0 || usedDefault) return false;
+    std::string converted(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, converted.data(), size,
+                        nullptr, &usedDefault);
+    if (usedDefault) return false;
+    ansi = std::move(converted);
+    return true;
+}
+
+std::wstring FromAnsi(std::string_view ansi) {
+    if (ansi.empty()) return {};
+    const int length = static_cast<int>(ansi.size());
+    const int size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+    std::wstring text(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, text.data(), size);
+    return text;
+}

@@ -1,0 +1,49 @@
+// The installer window: announces the installation, installs on OK, ends the program on Cancel.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "install.h"
+#include "scoped.h"
+
+class fLanguage final : public install::UserInterface {
+public:
+    fLanguage() = default;
+    fLanguage(const fLanguage&) = delete;
+    fLanguage& operator=(const fLanguage&) = delete;
+
+    // Creates the window, runs its Load handler and shows it at the centre of the screen.
+    bool Show(HINSTANCE instance, int showCommand);
+    HWND handle() const { return window_; }
+
+    // Reads a key of the profile shipped in the install set.
+    std::wstring MyKeyValue(const std::wstring& keyName) const;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateControls();
+    void Load();
+    void Layout(UINT dpi);
+    void DrawLabel(const DRAWITEMSTRUCT& item) const;
+    void OnCommand(int id);
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+    void ShowCompletion() override;
+    void ShowError(const install::Error& error) override;
+
+    HWND window_ = nullptr;
+    HWND Label1 = nullptr;
+    HWND cmdOK = nullptr;
+    HWND cmdCancel = nullptr;
+    HWND lastFocus_ = nullptr;
+    UniqueHfont labelFont_;
+    UniqueHfont buttonFont_;
+    bool installing_ = false;
+    int exitCode_ = 0;
+    // The host application object, set by the install procedure and kept until the program ends.
+    ComPtr<IDispatch> host_;
+};

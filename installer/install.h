@@ -1,0 +1,58 @@
+// The install procedure: what Setup does when the user clicks OK. It runs without a window, so
+// that it can be called directly; the window passes in how to tell the user.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "scoped.h"
+
+namespace install {
+
+// A failure as the user reads it: a run-time error number, what failed, and the path or value.
+struct Error {
+    int number;
+    std::wstring what;
+    std::wstring subject;
+};
+
+// Run-time error numbers, as the add-in's users know them from its other programs.
+enum ErrorNumber : int {
+    kInvalidArgument = 5,       // a text the ANSI code page cannot hold
+    kTypeMismatch = 13,         // the host's version is not a number
+    kFileNotFound = 53,         // a source file is missing
+    kPermissionDenied = 70,     // a file locked or write-protected, a write refused
+    kFileAccessError = 75,      // any other file failure
+    kPathNotFound = 76,         // a destination folder is missing
+    kCannotCreateObject = 429,  // the host cannot be reached
+    kAutomationError = 440,     // the host failed to answer
+};
+
+inline constexpr wchar_t kTitle[] = L"Setup";
+inline constexpr wchar_t kCompletionText[] =
+    L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
+
+// The error report's text: the error number, what failed, and the path or value involved.
+std::wstring ErrorReportText(const Error& error);
+
+// How the procedure tells the user: the completion message or the error report, each modal.
+class UserInterface {
+public:
+    virtual void ShowCompletion() = 0;
+    virtual void ShowError(const Error& error) = 0;
+
+protected:
+    ~UserInterface() = default;
+};
+
+// The folder of the running program, with no trailing backslash except at a drive root.
+std::wstring InstallSetPath();
+
+// Installs from `installSet`, keeping the host application object in `host`, and tells the user
+// through `ui`. Gives 0 after the completion message, or the error number after the error report.
+// A failed first installation leaves no host profile, so that the next run is a first
+// installation again; nothing on disk changes before every text is known to fit the ANSI code page.
+int Run(const std::wstring& installSet, ComPtr<IDispatch>& host, UserInterface& ui);
+
+}  // namespace install

@@ -1,0 +1,67 @@
+// Fixtures on disk for the tests: a folder of their own, files as exact bytes, the stand-in host.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+std::string Utf8(std::wstring_view text);
+std::wstring Widen(std::string_view utf8);
+
+// The bytes of `text` in code page 936, as the profile calls store them.
+std::string Cp936(std::wstring_view text);
+
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, std::string_view bytes);
+bool FileExists(const std::wstring& path);
+void MakeFolder(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+// The lines of a profile file, without line ends and blank lines, as bytes.
+std::vector<std::string> ProfileLines(const std::wstring& path);
+
+// A folder of the test's own under the temporary folder, emptied before and removed after.
+class TempFolder {
+public:
+    explicit TempFolder(const wchar_t* name);
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder();
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(std::wstring_view name) const;
+
+private:
+    std::wstring path_;
+};
+
+// The stand-in host's answers and its record of calls, in a folder that the environment names
+// for this process and the programs it starts.
+class StandInHost {
+public:
+    explicit StandInHost(std::wstring folder);
+    StandInHost(const StandInHost&) = delete;
+    StandInHost& operator=(const StandInHost&) = delete;
+    ~StandInHost();
+
+    void Set(const wchar_t* key, const std::wstring& value);
+    // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
+    std::vector<std::string> Calls() const;
+    void ClearCalls();
+
+private:
+    std::wstring folder_;
+};
+
+// A file held open with no sharing, as by another program that has it open.
+class LockedFile {
+public:
+    explicit LockedFile(const std::wstring& path);
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    ~LockedFile();
+
+private:
+    HANDLE handle_;
+};
