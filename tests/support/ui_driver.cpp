@@ -1,0 +1,166 @@
+#include <windows.h>
+
+#include "ui_driver.h"
+
+#include <stdexcept>
+
+#include "files.h"
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    const wchar_t* className;
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
+    auto& search = *reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search.processId || !IsWindowVisible(window)) return TRUE;
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    if (search.className && lstrcmpW(name, search.className) != 0) return TRUE;
+    if (search.caption && TextOf(window) != search.caption) return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
+    auto& children = *reinterpret_cast<std::vector<Control>*>(parameter);
+    Control control = {};
+    control.window = window;
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    control.className = name;
+    control.text = TextOf(window);
+    GetWindowRect(window, &control.rect);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&control.rect), 2);
+    control.id = GetDlgCtrlID(window);
+    control.style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    children.push_back(control);
+    return TRUE;
+}
+
+}  // namespace
+
+std::wstring BinFolder() {
+    std::wstring folder = L"Z:" + Widen(QORVEL_BIN_DIR);
+    for (auto& c : folder) {
+        if (c == L'/') c = L'\\';
+    }
+    return folder;
+}
+
+Program::Program(const std::wstring& exe) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\') + 1);
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &info)) {
+        throw std::runtime_error("cannot start " + Utf8(exe));
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+}
+
+Program::~Program() {
+    if (Running()) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+}
+
+DWORD Program::WaitForExit(DWORD milliseconds) {
+    WaitForSingleObject(process_, milliseconds);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+bool Program::Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
+                   DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    do {
+        Search search = {program.id(), className, caption, nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(10);
+    } while (GetTickCount() - start < milliseconds && program.Running());
+    return nullptr;
+}
+
+bool HasWindow(const Program& program, const wchar_t* className) {
+    Search search = {program.id(), className, nullptr, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+}
+
+bool WaitForWindowGone(HWND window, DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    while (IsWindow(window)) {
+        if (GetTickCount() - start >= milliseconds) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[1024] = {};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
+                        &length);
+    return std::wstring(text, length);
+}
+
+std::vector<Control> ChildrenOf(HWND window) {
+    std::vector<Control> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+const Control* FindChild(const std::vector<Control>& children, const wchar_t* text) {
+    for (const auto& child : children) {
+        if (child.text == text) return &child;
+    }
+    return nullptr;
+}
+
+SIZE ClientSize(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    return {client.right, client.bottom};
+}
+
+HWND FocusIn(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+bool WaitForFocus(HWND window, HWND control, DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    while (FocusIn(window) != control) {
+        if (GetTickCount() - start >= milliseconds) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+void PressKey(HWND window, UINT virtualKey) {
+    const HWND target = FocusIn(window) ? FocusIn(window) : window;
+    const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
+}

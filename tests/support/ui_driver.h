@@ -1,0 +1,61 @@
+// Drives the real programs from the test: starts them, finds their windows, reads captions,
+// texts, positions and focus, and presses buttons and keys with posted messages.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The build's programs folder as a Windows path (Z:\...\build\bin).
+std::wstring BinFolder();
+
+// A program started by the test; ended by force if it is still running when this goes.
+class Program {
+public:
+    explicit Program(const std::wstring& exe);
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program();
+
+    DWORD id() const { return id_; }
+    // Waits for the program to end; gives its exit code, or STILL_ACTIVE after the time-out.
+    DWORD WaitForExit(DWORD milliseconds = 10000);
+    bool Running() const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+struct Control {
+    HWND window;
+    std::wstring className;
+    std::wstring text;
+    RECT rect;  // in the parent's client coordinates
+    int id;
+    DWORD style;
+};
+
+// Waits for a visible top-level window of `program` with this class (or any, when null) and
+// caption; gives null after the time-out.
+HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
+                   DWORD milliseconds = 10000);
+// Whether `program` has any visible top-level window of this class.
+bool HasWindow(const Program& program, const wchar_t* className);
+// Waits until `window` is gone; gives whether it went.
+bool WaitForWindowGone(HWND window, DWORD milliseconds = 10000);
+
+std::wstring TextOf(HWND window);
+std::vector<Control> ChildrenOf(HWND window);
+const Control* FindChild(const std::vector<Control>& children, const wchar_t* text);
+SIZE ClientSize(HWND window);
+// The control that has the keyboard focus in `window`'s thread.
+HWND FocusIn(HWND window);
+// Waits until `control` has the focus; gives whether it got it.
+bool WaitForFocus(HWND window, HWND control, DWORD milliseconds = 5000);
+
+void Click(HWND button);
+// Posts a key press to the control that has the focus now, as the keyboard would send it. Keys
+// that move the focus must be waited for (WaitForFocus) before the next key is pressed.
+void PressKey(HWND window, UINT virtualKey);
