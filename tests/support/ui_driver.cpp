@@ -19,7 +19,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
     auto& search = *reinterpret_cast<Search*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != search.processId || !IsWindowVisible(window)) return TRUE;
+    if ((search.processId && owner != search.processId) || !IsWindowVisible(window)) return TRUE;
     wchar_t name[256] = {};
     GetClassNameW(window, name, 256);
     if (search.className && lstrcmpW(name, search.className) != 0) return TRUE;
@@ -86,22 +86,24 @@ DWORD Program::WaitForExit(DWORD milliseconds) {
 
 bool Program::Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
+HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption) {
+    Search search = {processId, className, caption, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
                    DWORD milliseconds) {
     const DWORD start = GetTickCount();
     do {
-        Search search = {program.id(), className, caption, nullptr};
-        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
-        Sleep(10);
+        if (const HWND found = FindTopWindow(program.id(), className, caption)) return found;
+        Sleep(1);
     } while (GetTickCount() - start < milliseconds && program.Running());
     return nullptr;
 }
 
 bool HasWindow(const Program& program, const wchar_t* className) {
-    Search search = {program.id(), className, nullptr, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found != nullptr;
+    return FindTopWindow(program.id(), className, nullptr) != nullptr;
 }
 
 bool WaitForWindowGone(HWND window, DWORD milliseconds) {

@@ -41,6 +41,8 @@ struct Control {
 // caption; gives null after the time-out.
 HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
                    DWORD milliseconds = 10000);
+// The same for any process (`processId` 0) or a given one, without waiting.
+HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption);
 // Whether `program` has any visible top-level window of this class.
 bool HasWindow(const Program& program, const wchar_t* className);
 // Waits until `window` is gone; gives whether it went.

@@ -1,8 +1,14 @@
-// The smallest window program this toolchain builds: the yardstick for Setup's start-up time and
-// a program without DLL hardening for the planted-DLL test. Test code only.
+// The smallest window program this toolchain builds, with an OK button that shows a message and
+// ends it: the yardstick for Setup's timings, and a program without DLL hardening for the
+// planted-DLL test. Test code only.
 #include <windows.h>
 
 static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+        MessageBoxW(window, L"done", L"minimal", MB_OK | MB_ICONINFORMATION);
+        DestroyWindow(window);
+        return 0;
+    }
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
         return 0;
@@ -21,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                                         CW_USEDEFAULT, CW_USEDEFAULT, 380, 260, nullptr, nullptr,
                                         instance, nullptr);
     CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 280, 200, 65, 31,
-                    window, nullptr, instance, nullptr);
+                    window, reinterpret_cast<HMENU>(IDOK), instance, nullptr);
     ShowWindow(window, showCommand);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

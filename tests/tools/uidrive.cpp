@@ -1,0 +1,156 @@
+// Drives the programs' windows from scripts (the demo and the benchmark). Test code only.
+//   uidrive [--desktop NAME] COMMAND ...     works on the windows of that desktop
+//   uidrive wait CAPTION [CLASS]             waits for the window; prints "x y width height"
+//   uidrive show CAPTION [CLASS]             prints the window's caption, client size, controls
+//   uidrive click CAPTION BUTTON [CLASS]     presses the window's button captioned BUTTON
+//   uidrive move CAPTION X Y                 moves the window, as a user drags it aside
+//   uidrive gone CAPTION                     waits until no window has this caption
+//   uidrive bench EXE CAPTION BUTTON RUNS    times start to window, and BUTTON to message box
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "ui_driver.h"
+
+namespace {
+
+void Print(const std::wstring& text) {
+    const std::string bytes = Utf8(text);
+    fwrite(bytes.data(), 1, bytes.size(), stdout);
+    fflush(stdout);
+}
+
+std::wstring Visible(std::wstring text) {
+    std::wstring shown;
+    for (const wchar_t c : text) {
+        shown += c == L'\r' ? std::wstring(L"\\r") : c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
+    }
+    return shown;
+}
+
+HWND Wait(const wchar_t* caption, const wchar_t* className) {
+    for (int i = 0; i < 2000; ++i) {
+        if (const HWND window = FindTopWindow(0, className, caption)) return window;
+        Sleep(10);
+    }
+    return nullptr;
+}
+
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+int Bench(const std::wstring& exe, const wchar_t* caption, const wchar_t* button, int runs) {
+    std::vector<double> startup, response;
+    for (int run = 0; run < runs; ++run) {
+        LARGE_INTEGER t0, t1, t2, t3;
+        QueryPerformanceCounter(&t0);
+        Program program(exe);
+        const HWND window = WaitForWindow(program, nullptr, caption);
+        QueryPerformanceCounter(&t1);
+        if (!window) return 1;
+        const Control* ok = FindChild(ChildrenOf(window), button);
+        if (!ok) return 1;
+        const HWND okButton = ok->window;
+        QueryPerformanceCounter(&t2);
+        Click(okButton);
+        const HWND box = WaitForWindow(program, L"#32770", nullptr);
+        QueryPerformanceCounter(&t3);
+        if (!box) return 1;
+        startup.push_back(Milliseconds(t0, t1));
+        response.push_back(Milliseconds(t2, t3));
+        PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        program.WaitForExit();
+    }
+    wchar_t line[128];
+    swprintf(line, 128, L"%.1f %.1f\n", Median(startup), Median(response));
+    Print(line);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 2 && std::wstring(argv[1]) == L"--desktop") {
+        HDESK desktop = nullptr;  // the program that makes it may still be starting
+        for (int i = 0; i < 2000 && !desktop; ++i) {
+            desktop = OpenDesktopW(argv[2], 0, FALSE, GENERIC_ALL);
+            if (!desktop) Sleep(10);
+        }
+        if (!desktop || !SetThreadDesktop(desktop)) {
+            Print(L"uidrive: no desktop \"" + std::wstring(argv[2]) + L"\"\n");
+            return 1;
+        }
+        argc -= 2;
+        argv += 2;
+    }
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"bench" && argc == 6) return Bench(argv[2], argv[3], argv[4], _wtoi(argv[5]));
+    if (argc < 3) {
+        fputs("usage: uidrive wait|show|click|move|gone|bench ...\n", stderr);
+        return 2;
+    }
+    const wchar_t* className = nullptr;
+    if (command == L"click" && argc > 4) className = argv[4];
+    if ((command == L"wait" || command == L"show") && argc > 3) className = argv[3];
+    if (command == L"gone") {
+        for (int i = 0; i < 2000 && FindTopWindow(0, nullptr, argv[2]); ++i) Sleep(10);
+        return FindTopWindow(0, nullptr, argv[2]) ? 1 : 0;
+    }
+    const HWND window = Wait(argv[2], className);
+    if (!window) {
+        Print(L"uidrive: no window \"" + std::wstring(argv[2]) + L"\"\n");
+        return 1;
+    }
+    if (command == L"wait") {
+        RECT frame;
+        GetWindowRect(window, &frame);
+        wchar_t line[64];
+        swprintf(line, 64, L"%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left,
+                 frame.bottom - frame.top);
+        Print(line);
+        return 0;
+    }
+    if (command == L"show") {
+        const SIZE client = ClientSize(window);
+        Print(L"  window \"" + TextOf(window) + L"\", client area " + std::to_wstring(client.cx) +
+              L" x " + std::to_wstring(client.cy) + L" pixels\n");
+        for (const auto& control : ChildrenOf(window)) {
+            if (!(control.style & WS_VISIBLE)) continue;
+            wchar_t where[64];
+            swprintf(where, 64, L"at %ld,%ld size %ld x %ld", control.rect.left, control.rect.top,
+                     control.rect.right - control.rect.left, control.rect.bottom - control.rect.top);
+            Print(L"    " + control.className + L" \"" + Visible(control.text) + L"\" " + where +
+                  (FocusIn(window) == control.window ? L", has the focus\n" : L"\n"));
+        }
+        return 0;
+    }
+    if (command == L"move" && argc == 5) {
+        SetWindowPos(window, nullptr, _wtoi(argv[3]), _wtoi(argv[4]), 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    if (command == L"click" && argc > 3) {
+        const Control* button = FindChild(ChildrenOf(window), argv[3]);
+        if (!button) {
+            Print(L"uidrive: no button \"" + std::wstring(argv[3]) + L"\"\n");
+            return 1;
+        }
+        Click(button->window);
+        return 0;
+    }
+    fputs("usage: uidrive wait|show|click|move|gone|bench ...\n", stderr);
+    return 2;
+}
