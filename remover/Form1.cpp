@@ -1,0 +1,117 @@
+#include <windows.h>
+
+#include "Form1.h"
+#include "resource.h"
+#include "window.h"
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"QorvelRemover.Form1";
+constexpr wchar_t kCaption[] = L"提示";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+constexpr int kClientWidth = 3420;
+constexpr int kClientHeight = 2160;
+constexpr ui::TwipsRect kLabel1Rect = {240, 360, 2895, 855};
+constexpr ui::TwipsRect kCommand1Rect = {1800, 1560, 855, 375};
+constexpr int kLabel1Id = 100;
+constexpr int kCommand1Id = 101;
+
+constexpr wchar_t kLabelFace[] = L"宋体";
+constexpr double kLabelPoints = 10.5;
+constexpr COLORREF kLabelColour = RGB(0, 0, 255);
+
+}  // namespace
+
+bool Form1::Show(HINSTANCE instance, int showCommand, const std::wstring& caption) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON),
+                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kClassName;
+    if (!RegisterClassExW(&windowClass)) return false;
+
+    if (!CreateWindowExW(0, kClassName, kCaption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
+                         nullptr, nullptr, instance, this)) {
+        return false;
+    }
+    // Created in tab order: the label, then the button.
+    Label1 = CreateWindowExW(0, L"STATIC", caption.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0,
+                             0, 0, window_, reinterpret_cast<HMENU>(kLabel1Id), instance, nullptr);
+    Command1 = CreateWindowExW(0, L"BUTTON", L"确　定",
+                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
+                               window_, reinterpret_cast<HMENU>(kCommand1Id), instance, nullptr);
+    const UINT dpi = ui::DpiOf(window_);
+    Layout(dpi);
+    ui::SizeClientArea(window_, kClientWidth, kClientHeight, dpi, false);
+    ShowWindow(window_, showCommand);
+    SetFocus(Command1);
+    return true;
+}
+
+LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK) {  // Enter: the focused button is pressed
+                ui::PressFocusedButton(window_);
+            } else if (LOWORD(wParam) == kCommand1Id) {
+                DestroyWindow(window_);
+            }
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lParam) == Label1) {
+                const auto dc = reinterpret_cast<HDC>(wParam);
+                SetTextColor(dc, kLabelColour);
+                SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+            }
+            break;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                lastFocus_ = GetFocus();
+            } else if (lastFocus_ == Command1) {
+                SetFocus(Command1);
+            }
+            return 0;
+        case WM_DPICHANGED: {
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                         suggested->right - suggested->left, suggested->bottom - suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            Layout(HIWORD(wParam));
+            ui::SizeClientArea(window_, kClientWidth, kClientHeight, HIWORD(wParam), false);
+            return 0;
+        }
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+void Form1::Layout(UINT dpi) {
+    labelFont_ = ui::CreateChineseFont(kLabelFace, kLabelPoints, dpi);
+    buttonFont_ = ui::CreateDefaultFont(dpi);
+    ui::PlaceControl(Label1, kLabel1Rect, dpi);
+    ui::PlaceControl(Command1, kCommand1Rect, dpi);
+    SendMessageW(Label1, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont_.get()), FALSE);
+    SendMessageW(Command1, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_.get()), FALSE);
+    InvalidateRect(window_, nullptr, TRUE);
+}

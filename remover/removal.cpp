@@ -1,0 +1,53 @@
+#include <windows.h>
+
+#include "host.h"
+#include "removal.h"
+
+namespace removal {
+namespace {
+
+bool SettingsExist() {
+    HKEY key = nullptr;
+    const LONG result = RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) RegCloseKey(key);
+    return result != ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+Outcome RemoveAll(ComPtr<IDispatch>& host) {
+    Outcome outcome;
+    const HRESULT connected = host::Connect(host);
+
+    // The section with every value and subkey in it; a missing one is nothing to do.
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    outcome.settingsRemain = SettingsExist();
+
+    std::wstring startupFolder;
+    if (SUCCEEDED(connected) && SUCCEEDED(host::ReadText(host.Get(), L"StartupPath", startupFolder))) {
+        outcome.hostReached = true;
+        const std::wstring addIn = startupFolder + kAddInName;
+        DeleteFileW(addIn.c_str());
+        outcome.addInRemains = GetFileAttributesW(addIn.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    return outcome;
+}
+
+std::wstring NoticeText(const Outcome& outcome) {
+    if (outcome.hostReached && !outcome.addInRemains && !outcome.settingsRemain) {
+        return L"Morvane\r\n\r\n已从你的系统中移除!";
+    }
+    // At most three lines: the label holds no more at its size.
+    std::wstring text;
+    if (!outcome.hostReached) {
+        text = L"无法连接 Excel，\r\n加载项可能仍安装着。";
+    } else if (outcome.addInRemains) {
+        text = L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。";
+    }
+    if (outcome.settingsRemain) {
+        text += text.empty() ? L"加载项已移除，\r\n但设置未能删除。" : L"\r\n设置也未能删除。";
+    }
+    return text;
+}
+
+}  // namespace removal

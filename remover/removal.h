@@ -1,0 +1,31 @@
+// The removal: the add-in out of Excel's start-up folder and the per-user settings section away.
+// Each step is attempted on its own; a failing step is abandoned and the next one runs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "scoped.h"
+
+namespace removal {
+
+// The per-user settings section "Vorn" of application "Halvorsk".
+inline constexpr wchar_t kSettingsKey[] = L"Software\\VB and VBA Program Settings\\Halvorsk\\Vorn";
+inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
+
+// What is left after the attempt.
+struct Outcome {
+    bool hostReached = false;     // Excel answered where its start-up folder is
+    bool addInRemains = false;    // the add-in is still in that folder
+    bool settingsRemain = false;  // the settings section is still there
+};
+
+// Deletes the settings section, then asks the host for its start-up folder (keeping the host
+// application object in `host`) and deletes the add-in there.
+Outcome RemoveAll(ComPtr<IDispatch>& host);
+
+// What the notice says: that the system has been removed, or what is left and what to do.
+std::wstring NoticeText(const Outcome& outcome);
+
+}  // namespace removal

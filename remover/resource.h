@@ -1,0 +1,3 @@
+#pragma once
+
+#define IDI_APPLICATION_ICON 1
