@@ -26,9 +26,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const HWND window = CreateWindowExW(0, L"MinimalWindow", L"minimal", WS_OVERLAPPEDWINDOW,
                                         CW_USEDEFAULT, CW_USEDEFAULT, 380, 260, nullptr, nullptr,
                                         instance, nullptr);
-    CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 280, 200, 65, 31,
+    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 280, 200, 65, 31,
                     window, reinterpret_cast<HMENU>(IDOK), instance, nullptr);
     ShowWindow(window, showCommand);
+    SetFocus(ok);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (IsDialogMessageW(window, &message)) continue;

@@ -6,6 +6,7 @@
 //   uidrive move CAPTION X Y                 moves the window, as a user drags it aside
 //   uidrive gone CAPTION                     waits until no window has this caption
 //   uidrive bench EXE CAPTION BUTTON RUNS    times start to window, and BUTTON to message box
+//   uidrive hosttime                         times what Setup asks of the host, in a fresh process
 #include <windows.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "files.h"
+#include "host.h"
 #include "ui_driver.h"
 
 namespace {
@@ -60,15 +62,24 @@ int Bench(const std::wstring& exe, const wchar_t* caption, const wchar_t* button
         Program program(exe);
         const HWND window = WaitForWindow(program, nullptr, caption);
         QueryPerformanceCounter(&t1);
-        if (!window) return 1;
-        const Control* ok = FindChild(ChildrenOf(window), button);
-        if (!ok) return 1;
-        const HWND okButton = ok->window;
+        if (!window) {
+            Print(L"uidrive: no window \"" + std::wstring(caption) + L"\"\n");
+            return 1;
+        }
+        const auto children = ChildrenOf(window);
+        const Control* ok = FindChild(children, button);
+        if (!ok) {
+            Print(L"uidrive: no button \"" + std::wstring(button) + L"\"\n");
+            return 1;
+        }
         QueryPerformanceCounter(&t2);
-        Click(okButton);
+        Click(ok->window);
         const HWND box = WaitForWindow(program, L"#32770", nullptr);
         QueryPerformanceCounter(&t3);
-        if (!box) return 1;
+        if (!box) {
+            Print(L"uidrive: no message box after the click\n");
+            return 1;
+        }
         startup.push_back(Milliseconds(t0, t1));
         response.push_back(Milliseconds(t2, t3));
         PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
@@ -76,6 +87,23 @@ int Bench(const std::wstring& exe, const wchar_t* caption, const wchar_t* button
     }
     wchar_t line[128];
     swprintf(line, 128, L"%.1f %.1f\n", Median(startup), Median(response));
+    Print(line);
+    return 0;
+}
+
+int HostTime() {
+    ComApartment com;
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    ComPtr<IDispatch> application;
+    std::wstring value;
+    if (FAILED(host::Connect(application))) return 1;
+    for (const wchar_t* name : {L"Path", L"StartupPath", L"Version"}) {
+        if (FAILED(host::ReadText(application.Get(), name, value))) return 1;
+    }
+    QueryPerformanceCounter(&t1);
+    wchar_t line[32];
+    swprintf(line, 32, L"%.1f\n", Milliseconds(t0, t1));
     Print(line);
     return 0;
 }
@@ -98,8 +126,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"bench" && argc == 6) return Bench(argv[2], argv[3], argv[4], _wtoi(argv[5]));
+    if (command == L"hosttime") return HostTime();
     if (argc < 3) {
-        fputs("usage: uidrive wait|show|click|move|gone|bench ...\n", stderr);
+        fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime ...\n", stderr);
         return 2;
     }
     const wchar_t* className = nullptr;
@@ -143,7 +172,8 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"click" && argc > 3) {
-        const Control* button = FindChild(ChildrenOf(window), argv[3]);
+        const auto children = ChildrenOf(window);
+        const Control* button = FindChild(children, argv[3]);
         if (!button) {
             Print(L"uidrive: no button \"" + std::wstring(argv[3]) + L"\"\n");
             return 1;
@@ -151,6 +181,6 @@ int wmain(int argc, wchar_t** argv) {
         Click(button->window);
         return 0;
     }
-    fputs("usage: uidrive wait|show|click|move|gone|bench ...\n", stderr);
+    fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime ...\n", stderr);
     return 2;
 }
