@@ -55,7 +55,7 @@ protected:
     // Runs the remover and gives its notice.
     HWND Run() {
         program = std::make_unique<Program>(removerExe);
-        const HWND notice = WaitForWindow(*program, nullptr, L"提示");
+        const HWND notice = WaitForWindowWithFocus(*program, L"提示");
         EXPECT_NE(notice, nullptr) << "no notice";
         return notice;
     }
@@ -109,7 +109,7 @@ TEST_F(RemoverTest, RemovesTheAddInAndTheSettingsAndSaysSo) {
     EXPECT_EQ(children[1].rect.right, 120 + 57);
     EXPECT_EQ(children[1].rect.bottom, 104 + 25);
     EXPECT_EQ(children[1].style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
-    EXPECT_EQ(FocusIn(notice), children[1].window);
+    EXPECT_TRUE(WaitForFocus(notice, children[1].window)) << "the focus is not on Command1";
     EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
 
     PressKey(notice, VK_RETURN);

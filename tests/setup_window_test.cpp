@@ -47,7 +47,7 @@ protected:
     // Starts Setup and gives its window.
     HWND Start(const std::wstring& exe) {
         program = std::make_unique<Program>(exe);
-        const HWND window = WaitForWindow(*program, nullptr, L"安装");
+        const HWND window = WaitForWindowWithFocus(*program, L"安装");
         EXPECT_NE(window, nullptr) << "Setup showed no window";
         return window;
     }
@@ -142,7 +142,7 @@ TEST_F(SetupWindowTest, WindowStandsCentredWithTheFocusOnOk) {
     const HWND window = Start();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(TextOf(window), L"安装");
-    EXPECT_EQ(FocusIn(window), Button(window, L"确\u3000定"));
+    EXPECT_TRUE(WaitForFocus(window, Button(window, L"确\u3000定"))) << "the focus is not on OK";
 
     RECT frame, work;
     GetWindowRect(window, &frame);
@@ -302,8 +302,9 @@ TEST_F(SetupWindowTest, DllsPlantedInTheInstallSetAreNeverLoaded) {
     {
         Program unhardened(control);
         EXPECT_NE(WaitForWindow(unhardened, nullptr, L"minimal"), nullptr);
+        for (int i = 0; i < 500 && loaded() == 0; ++i) Sleep(10);
     }
-    EXPECT_GT(loaded(), 0) << "the planted DLLs are not even considered (is WINEDLLOVERRIDES "
+    ASSERT_GT(loaded(), 0) << "the planted DLLs are not even considered (is WINEDLLOVERRIDES "
                               "set?): the test proves nothing";
     for (const wchar_t* name : planted) DeleteFileW((installSet + L"\\" + name + L".loaded").c_str());
 

@@ -102,6 +102,14 @@ HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar
     return nullptr;
 }
 
+HWND WaitForWindowWithFocus(const Program& program, const wchar_t* caption, DWORD milliseconds) {
+    const HWND window = WaitForWindow(program, nullptr, caption, milliseconds);
+    for (DWORD waited = 0; window && !FocusIn(window) && waited < milliseconds; waited += 10) {
+        Sleep(10);
+    }
+    return window;
+}
+
 bool HasWindow(const Program& program, const wchar_t* className) {
     return FindTopWindow(program.id(), className, nullptr) != nullptr;
 }

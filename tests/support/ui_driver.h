@@ -41,6 +41,9 @@ struct Control {
 // caption; gives null after the time-out.
 HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
                    DWORD milliseconds = 10000);
+// The same, and then waits until a control in it has the focus: the window is ready for keys.
+HWND WaitForWindowWithFocus(const Program& program, const wchar_t* caption,
+                            DWORD milliseconds = 10000);
 // The same for any process (`processId` 0) or a given one, without waiting.
 HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption);
 // Whether `program` has any visible top-level window of this class.
