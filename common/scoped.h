@@ -1,4 +1,5 @@
 // Scoped ownership of Win32 and COM resources: one small, movable, non-copyable holder per kind.
+// A BSTR is always held inside a UniqueVariant here.
 #pragma once
 
 #include <windows.h>
@@ -48,7 +49,6 @@ inline UniqueHandle OwnFileHandle(HANDLE h) {
 }
 using UniqueHkey = Unique<HKEY, ::RegCloseKey>;
 using UniqueHfont = Unique<HFONT, ::DeleteObject>;
-using UniqueBstr = Unique<BSTR, ::SysFreeString>;
 
 // A VARIANT that is initialised on construction and cleared on destruction.
 class UniqueVariant {

@@ -7,8 +7,8 @@ bool ToAnsi(std::wstring_view text, std::string& ansi) {
     if (text.empty()) return true;
     const int length = static_cast<int>(text.size());
     BOOL usedDefault = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
-                                         nullptr, 0, nullptr, &usedDefault);
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr,
+                                         0, nullptr, &usedDefault);
     if (size <= 0 || usedDefault) return false;
     std::string converted(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, converted.data(), size,

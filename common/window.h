@@ -9,9 +9,7 @@
 namespace ui {
 
 // 1440 twips make an inch: 15 twips a pixel at 96 dpi, 10 at 144 dpi.
-inline int TwipsToPixels(int twips, UINT dpi) {
-    return MulDiv(twips, static_cast<int>(dpi), 1440);
-}
+inline int TwipsToPixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
 
 struct TwipsRect {
     int left, top, width, height;

@@ -39,7 +39,8 @@ std::wstring FolderOf(const std::wstring& path) {
 bool IsOrdinaryFile(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+           !(attributes &
+             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -64,10 +65,10 @@ Failure Copy(const std::wstring& source, const std::wstring& destination,
     if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return std::nullopt;
     const DWORD copyError = GetLastError();
 
-    const HANDLE readable = CreateFileW(source.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (readable == INVALID_HANDLE_VALUE) {
+    const UniqueHandle readable = OwnFileHandle(CreateFileW(
+        source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!readable) {
         const DWORD readError = GetLastError();
         if (readError == ERROR_FILE_NOT_FOUND || readError == ERROR_PATH_NOT_FOUND) {
             return Error{kFileNotFound, L"找不到要复制的文件：", source};
@@ -75,15 +76,14 @@ Failure Copy(const std::wstring& source, const std::wstring& destination,
         return Error{kPermissionDenied, L"无法读取要复制的文件（文件正被使用，或没有读取权限）：",
                      source};
     }
-    CloseHandle(readable);
 
     const std::wstring folder = FolderOf(shown);
     if (!IsFolder(folder)) return Error{kPathNotFound, L"找不到目标文件夹：", folder};
     if (IsAccessFailure(copyError)) {
         return Error{kPermissionDenied, L"无法写入文件（文件正被使用，或没有写入权限）：", shown};
     }
-    return Error{kFileAccessError,
-                 L"复制文件失败（系统错误 " + Decimal(copyError) + L"）：", shown};
+    return Error{kFileAccessError, L"复制文件失败（系统错误 " + Decimal(copyError) + L"）：",
+                 shown};
 }
 
 Failure Write(const std::wstring& file, const char* key, const std::wstring& value,
@@ -92,8 +92,8 @@ Failure Write(const std::wstring& file, const char* key, const std::wstring& val
         case profile::WriteResult::kWritten:
             return std::nullopt;
         case profile::WriteResult::kUnrepresentable:
-            return Error{kInvalidArgument, L"此文本含有系统代码页无法表示的字符，无法写入配置文件：",
-                         value};
+            return Error{kInvalidArgument,
+                         L"此文本含有系统代码页无法表示的字符，无法写入配置文件：", value};
         case profile::WriteResult::kRefused:
             break;
     }
@@ -160,8 +160,7 @@ public:
             return Error{kPermissionDenied, L"无法写入配置文件（文件正被使用，或没有写入权限）：",
                          destination_};
         }
-        return Error{kFileAccessError,
-                     L"无法写入配置文件（系统错误 " + Decimal(error) + L"）：",
+        return Error{kFileAccessError, L"无法写入配置文件（系统错误 " + Decimal(error) + L"）：",
                      destination_};
     }
 
@@ -181,9 +180,10 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
 
     // 1. The host application object, kept by the caller.
     if (const HRESULT hr = host::Connect(host); FAILED(hr)) {
-        return Error{kCannotCreateObject,
-                     L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）。请确认本机已安装 Excel：",
-                     L"错误代码 " + Hex(hr)};
+        return Error{
+            kCannotCreateObject,
+            L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）。请确认本机已安装 Excel：",
+            L"错误代码 " + Hex(hr)};
     }
 
     // 2. and 3. Where the host keeps its program files and its start-up workbooks.
@@ -250,8 +250,8 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
 }  // namespace
 
 std::wstring ErrorReportText(const Error& error) {
-    return L"运行时错误 '" + Decimal(static_cast<unsigned long>(error.number)) + L"'：\n\n" + error.what + L"\n" +
-           error.subject;
+    return L"运行时错误 '" + Decimal(static_cast<unsigned long>(error.number)) + L"'：\n\n" +
+           error.what + L"\n" + error.subject;
 }
 
 std::wstring InstallSetPath() {

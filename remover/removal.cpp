@@ -7,10 +7,9 @@ namespace removal {
 namespace {
 
 bool SettingsExist() {
-    HKEY key = nullptr;
-    const LONG result = RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key);
-    if (result == ERROR_SUCCESS) RegCloseKey(key);
-    return result != ERROR_FILE_NOT_FOUND;
+    UniqueHkey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, key.put()) !=
+           ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
@@ -24,7 +23,8 @@ Outcome RemoveAll(ComPtr<IDispatch>& host) {
     outcome.settingsRemain = SettingsExist();
 
     std::wstring startupFolder;
-    if (SUCCEEDED(connected) && SUCCEEDED(host::ReadText(host.Get(), L"StartupPath", startupFolder))) {
+    if (SUCCEEDED(connected) &&
+        SUCCEEDED(host::ReadText(host.Get(), L"StartupPath", startupFolder))) {
         outcome.hostReached = true;
         const std::wstring addIn = startupFolder + kAddInName;
         DeleteFileW(addIn.c_str());

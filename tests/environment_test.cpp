@@ -10,8 +10,8 @@ TEST(Environment, AnsiCodePageIs936AsOnTheUsersPcs) {
 }
 
 TEST(Environment, WindowsCanBeCreated) {
-    const HWND window = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100,
-                                        100, nullptr, nullptr, nullptr, nullptr);
+    const HWND window = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                        nullptr, nullptr, nullptr, nullptr);
     EXPECT_NE(window, nullptr) << "no window: the prefix needs HKCU\\Software\\Wine\\Drivers "
                                   "Graphics=null, error "
                                << GetLastError();

@@ -105,10 +105,11 @@ TEST_F(InstallTest, TheHostIsAskedForThreePropertiesInLocale1033AndNothingElse) 
 }
 
 TEST_F(InstallTest, LaterInstallationChangesOnlyTheTemplateAndVersion) {
-    WriteBytes(hostProfile,
-               "[CurveInformation]\r\nFilePath=D:\\old\\Qorvel.xltm\r\nDtPath=D:\\old\\Qorvel.mdb\r\n"
-               "DeskPhoto=D:\\old\\face01.jpg\r\nWkPath=D:\\old\\Samples.mdb\r\n"
-               "InstDate=2020/1/2\r\nVer=1.0\r\nOwn=kept\r\n");
+    WriteBytes(
+        hostProfile,
+        "[CurveInformation]\r\nFilePath=D:\\old\\Qorvel.xltm\r\nDtPath=D:\\old\\Qorvel.mdb\r\n"
+        "DeskPhoto=D:\\old\\face01.jpg\r\nWkPath=D:\\old\\Samples.mdb\r\n"
+        "InstDate=2020/1/2\r\nVer=1.0\r\nOwn=kept\r\n");
     WriteBytes(addIn, "add-in workbook, release 1");
     WriteBytes(installSet + L"\\QorvelProfile.ini", "[CurveInformation]\r\nVer=2.0\r\n");
     host.Set(L"Version", L"16.0");
@@ -136,9 +137,8 @@ TEST_F(InstallTest, OnlyVersion14SelectsTheXltmTemplate) {
     const struct {
         const wchar_t* version;
         const char* templateSuffix;
-    } rows[] = {{L"14.0", "\\Qorvel.xltm"}, {L"14", "\\Qorvel.xltm"},
-                {L"12.0", "\\Qorvel.xlt"},  {L"15.0", "\\Qorvel.xlt"},
-                {L"16.0", "\\Qorvel.xlt"},  {L"14.5", "\\Qorvel.xlt"}};
+    } rows[] = {{L"14.0", "\\Qorvel.xltm"}, {L"14", "\\Qorvel.xltm"},  {L"12.0", "\\Qorvel.xlt"},
+                {L"15.0", "\\Qorvel.xlt"},  {L"16.0", "\\Qorvel.xlt"}, {L"14.5", "\\Qorvel.xlt"}};
     for (const auto& row : rows) {
         host.Set(L"Version", row.version);
         EXPECT_EQ(Install(), 0);
@@ -242,10 +242,10 @@ TEST_F(InstallTest, FailedFirstInstallationIsCompletedByTheNextRun) {
         int number;
         std::function<void()> breakIt, mendIt;
     } rows[] = {
-        {"version not a number", install::kTypeMismatch,
-         [&] { host.Set(L"Version", L"abc"); }, [&] { host.Set(L"Version", L"14.0"); }},
-        {"start-up folder missing", install::kPathNotFound,
-         [&] { RemoveTree(startup); }, [&] { MakeFolder(startup); }},
+        {"version not a number", install::kTypeMismatch, [&] { host.Set(L"Version", L"abc"); },
+         [&] { host.Set(L"Version", L"14.0"); }},
+        {"start-up folder missing", install::kPathNotFound, [&] { RemoveTree(startup); },
+         [&] { MakeFolder(startup); }},
         {"add-in missing", install::kFileNotFound,
          [&] { DeleteFileW((installSet + L"\\setup.xla").c_str()); },
          [&] { WriteBytes(installSet + L"\\setup.xla", kAddIn); }},

@@ -21,7 +21,8 @@ TEST_F(ProfileTest, MyKeyValueReadsTheShippedProfileWithinItsLimits) {
     WriteBytes(file,
                "[Other]\r\nVer=9\r\n"
                "[CurveInformation]\r\nVer=2.5\r\nEmpty=\r\nName=\xD6\xD0\xCE\xC4\r\n"
-               "Long=" + long300 + "\r\nLongChinese=" + longChinese + "\r\n");
+               "Long=" +
+                   long300 + "\r\nLongChinese=" + longChinese + "\r\n");
     const struct {
         int row;
         const wchar_t* key;

@@ -112,10 +112,10 @@ TEST_F(SetupWindowTest, LayoutFollowsTheTwipsAtTheScreensDpi) {
         RECT label, ok, cancel;
     };
     // Twips to pixels: 15 a pixel at 96 dpi, 10 at 144 dpi, rounded.
-    const Layout at96 = {{380, 260}, {16, 32, 353, 153}, {280, 200, 345, 231},
-                         {192, 200, 257, 231}};
-    const Layout at144 = {{570, 390}, {24, 48, 530, 230}, {420, 300, 518, 346},
-                          {288, 300, 386, 346}};
+    const Layout at96 = {
+        {380, 260}, {16, 32, 353, 153}, {280, 200, 345, 231}, {192, 200, 257, 231}};
+    const Layout at144 = {
+        {570, 390}, {24, 48, 530, 230}, {420, 300, 518, 346}, {288, 300, 386, 346}};
     ASSERT_TRUE(dpi == 96 || dpi == 144) << dpi;
     const Layout& want = dpi == 96 ? at96 : at144;
 
@@ -129,8 +129,7 @@ TEST_F(SetupWindowTest, LayoutFollowsTheTwipsAtTheScreensDpi) {
     const Control* ok = FindChild(children, L"确\u3000定");
     const Control* cancel = FindChild(children, L"取\u3000消");
     ASSERT_TRUE(label && ok && cancel) << "controls: " << Utf8(children[0].text) << " | "
-                                       << Utf8(children[1].text) << " | "
-                                       << Utf8(children[2].text);
+                                       << Utf8(children[1].text) << " | " << Utf8(children[2].text);
     EXPECT_TRUE(SameRect(label->rect, want.label)) << Describe(label->rect);
     EXPECT_TRUE(SameRect(ok->rect, want.ok)) << Describe(ok->rect);
     EXPECT_TRUE(SameRect(cancel->rect, want.cancel)) << Describe(cancel->rect);
@@ -209,7 +208,8 @@ TEST_F(SetupWindowTest, CancelAndTheCloseCommandWriteNothing) {
         void (*close)(HWND window, HWND cancel);
     } rows[] = {
         {"Cancel", [](HWND, HWND cancel) { Click(cancel); }},
-        {"close command", [](HWND window, HWND) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"close command",
+         [](HWND window, HWND) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -233,8 +233,8 @@ TEST_F(SetupWindowTest, FailedInstallationShowsTheErrorReportAndEnds) {
     for (const auto& child : ChildrenOf(box)) {
         if (child.id == 0xFFFF) text = child.text;
     }
-    EXPECT_EQ(Utf8(text), Utf8(L"运行时错误 '53'：\n\n找不到要复制的文件：\n" + installSet +
-                               L"\\setup.xla"));
+    EXPECT_EQ(Utf8(text),
+              Utf8(L"运行时错误 '53'：\n\n找不到要复制的文件：\n" + installSet + L"\\setup.xla"));
     PressKey(box, VK_RETURN);
     EXPECT_EQ(program->WaitForExit(), 53u);
     EXPECT_FALSE(FileExists(hostProfile)) << "a failed first installation leaves no host profile";
@@ -306,7 +306,8 @@ TEST_F(SetupWindowTest, DllsPlantedInTheInstallSetAreNeverLoaded) {
     }
     ASSERT_GT(loaded(), 0) << "the planted DLLs are not even considered (is WINEDLLOVERRIDES "
                               "set?): the test proves nothing";
-    for (const wchar_t* name : planted) DeleteFileW((installSet + L"\\" + name + L".loaded").c_str());
+    for (const wchar_t* name : planted)
+        DeleteFileW((installSet + L"\\" + name + L".loaded").c_str());
 
     const HWND window = Start();
     ASSERT_NE(window, nullptr);

@@ -127,7 +127,7 @@ public:
             AddRef();
             return S_OK;
         }
-        const wchar_t* fallback = name == L"Path"          ? L"C:\\Program Files\\Microsoft Office\\Office14"
+        const wchar_t* fallback = name == L"Path" ? L"C:\\Program Files\\Microsoft Office\\Office14"
                                   : name == L"StartupPath" ? L"C:\\users\\Public\\XLSTART"
                                                            : L"14.0";
         result->vt = VT_BSTR;

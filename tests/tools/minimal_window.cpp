@@ -23,11 +23,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = L"MinimalWindow";
     RegisterClassW(&windowClass);
-    const HWND window = CreateWindowExW(0, L"MinimalWindow", L"minimal", WS_OVERLAPPEDWINDOW,
-                                        CW_USEDEFAULT, CW_USEDEFAULT, 380, 260, nullptr, nullptr,
-                                        instance, nullptr);
-    const HWND ok = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 280, 200, 65, 31,
-                    window, reinterpret_cast<HMENU>(IDOK), instance, nullptr);
+    const HWND window =
+        CreateWindowExW(0, L"MinimalWindow", L"minimal", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 380, 260, nullptr, nullptr, instance, nullptr);
+    const HWND ok =
+        CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 280, 200, 65,
+                        31, window, reinterpret_cast<HMENU>(IDOK), instance, nullptr);
     ShowWindow(window, showCommand);
     SetFocus(ok);
     MSG message;

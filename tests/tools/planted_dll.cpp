@@ -7,7 +7,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         wchar_t path[MAX_PATH + 8] = {};
         GetModuleFileNameW(instance, path, MAX_PATH);
         lstrcatW(path, L".loaded");
-        const HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const HANDLE marker =
+            CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
     }
     return TRUE;

@@ -29,7 +29,9 @@ void Print(const std::wstring& text) {
 std::wstring Visible(std::wstring text) {
     std::wstring shown;
     for (const wchar_t c : text) {
-        shown += c == L'\r' ? std::wstring(L"\\r") : c == L'\n' ? std::wstring(L"\\n") : std::wstring(1, c);
+        shown += c == L'\r'   ? std::wstring(L"\\r")
+                 : c == L'\n' ? std::wstring(L"\\n")
+                              : std::wstring(1, c);
     }
     return shown;
 }
@@ -160,7 +162,8 @@ int wmain(int argc, wchar_t** argv) {
             if (!(control.style & WS_VISIBLE)) continue;
             wchar_t where[64];
             swprintf(where, 64, L"at %ld,%ld size %ld x %ld", control.rect.left, control.rect.top,
-                     control.rect.right - control.rect.left, control.rect.bottom - control.rect.top);
+                     control.rect.right - control.rect.left,
+                     control.rect.bottom - control.rect.top);
             Print(L"    " + control.className + L" \"" + Visible(control.text) + L"\" " + where +
                   (FocusIn(window) == control.window ? L", has the focus\n" : L"\n"));
         }

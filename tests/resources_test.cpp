@@ -1,0 +1,115 @@
+// What Windows reads from the programs' files before they run: version, manifest and icons.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "files.h"
+#include "ui_driver.h"
+
+namespace {
+
+#pragma pack(push, 2)
+struct IconDirectoryEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+struct IconDirectory {
+    WORD reserved, type, count;
+    IconDirectoryEntry entries[1];
+};
+#pragma pack(pop)
+
+struct Expected {
+    const wchar_t* file;
+    const char* executionLevel;
+    std::vector<int> iconSizes;  // in the order they stand
+};
+
+class ResourcesTest : public testing::TestWithParam<Expected> {
+protected:
+    void SetUp() override {
+        path = BinFolder() + L"\\" + GetParam().file;
+        module = LoadLibraryExW(path.c_str(), nullptr,
+                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module, nullptr) << Utf8(path);
+    }
+    void TearDown() override {
+        if (module) FreeLibrary(module);
+    }
+
+    std::string Resource(const wchar_t* type, int id) {
+        const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+        if (!found) return {};
+        const auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+        return std::string(data, SizeofResource(module, found));
+    }
+
+    std::wstring path;
+    HMODULE module = nullptr;
+};
+
+TEST_P(ResourcesTest, VersionIs1_1_0_1ShownAs1_01_0001) {
+    DWORD ignored = 0;
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(1, 1));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(1, 0));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(1, 1));
+    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(1, 0));
+
+    for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
+        wchar_t* text = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\080404B0\\") + name;
+        ASSERT_TRUE(
+            VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length))
+            << Utf8(name);
+        EXPECT_EQ(std::wstring(text), L"1.01.0001") << Utf8(name);
+    }
+}
+
+TEST_P(ResourcesTest, ManifestIsResource1) {
+    const std::string manifest = Resource(RT_MANIFEST, 1);
+    ASSERT_FALSE(manifest.empty());
+    const std::string wanted[] = {
+        std::string("level=\"") + GetParam().executionLevel + "\"",
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        ">true/pm</dpiAware>",
+        ">PerMonitorV2, PerMonitor</dpiAwareness>",
+        "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
+        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // Windows 10 and 11
+    };
+    for (const auto& text : wanted) {
+        EXPECT_NE(manifest.find(text), std::string::npos) << "no " << text;
+    }
+}
+
+TEST_P(ResourcesTest, IconImagesAre16Colours) {
+    const std::string group = Resource(RT_GROUP_ICON, 1);
+    ASSERT_GE(group.size(), sizeof(IconDirectory));
+    const auto* directory = reinterpret_cast<const IconDirectory*>(group.data());
+    const auto& sizes = GetParam().iconSizes;
+    ASSERT_EQ(directory->count, sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const IconDirectoryEntry& entry = directory->entries[i];
+        EXPECT_EQ(entry.width, sizes[i]) << "image " << i;
+        EXPECT_EQ(entry.height, sizes[i]) << "image " << i;
+        EXPECT_EQ(entry.colours, 16) << "image " << i;
+        EXPECT_EQ(entry.bitCount, 4) << "image " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, ResourcesTest,
+                         testing::Values(Expected{L"Setup.exe", "requireAdministrator", {32}},
+                                         Expected{L"remover.exe", "asInvoker", {48, 16, 32}}));
+
+}  // namespace
