@@ -166,103 +166,72 @@ TEST_F(InstallTest, ChinesePathsAreStoredInCodePage936) {
         << profile;
 }
 
-TEST_F(InstallTest, DriveRootInstallSetGivesTwoBackslashesInARow) {
-    // The test prefix maps R: to a folder of the build.
-    WriteBytes(L"R:\\setup.xla", kAddIn);
-    WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
-    installSet = L"R:\\";
-
-    EXPECT_EQ(Install(), 0);
-    EXPECT_EQ(ReadBytes(addIn), kAddIn);
-    EXPECT_EQ(ProfileLines(hostProfile), FirstInstallationProfile("\\Qorvel.xltm"));
-    EXPECT_EQ(ProfileLines(hostProfile)[4], "DtPath=R:\\\\Data\\Qorvel.mdb");
-    DeleteFileW(L"R:\\setup.xla");
-    DeleteFileW(L"R:\\QorvelProfile.ini");
-}
-
-TEST_F(InstallTest, ErrorReportGivesNumberWhatAndSubject) {
-    EXPECT_EQ(install::ErrorReportText({53, L"找不到要复制的文件：", L"D:\\安装包\\setup.xla"}),
-              L"运行时错误 '53'：\n\n找不到要复制的文件：\nD:\\安装包\\setup.xla");
-}
-
-TEST_F(InstallTest, UnreachableHostIsReportedBeforeAnythingIsWritten) {
-    host.Set(L"CreateFails", L"80080005");
-    EXPECT_EQ(Install(), install::kCannotCreateObject);
-    ExpectError(install::kCannotCreateObject, L"0x80080005");
-    EXPECT_FALSE(FileExists(hostProfile));
-    EXPECT_FALSE(FileExists(addIn));
-}
-
-TEST_F(InstallTest, FailingPropertyReadIsReportedWithThePropertyName) {
-    host.Set(L"FailRead", L"StartupPath");
-    host.Set(L"FailReadHr", L"800A03EC");
-    EXPECT_EQ(Install(), install::kAutomationError);
-    ExpectError(install::kAutomationError, L"StartupPath");
-    EXPECT_FALSE(FileExists(hostProfile));
-}
-
-TEST_F(InstallTest, MissingShippedProfileIsReportedByPath) {
-    DeleteFileW((installSet + L"\\QorvelProfile.ini").c_str());
-    EXPECT_EQ(Install(), install::kFileNotFound);
-    ExpectError(install::kFileNotFound, installSet + L"\\QorvelProfile.ini");
-    EXPECT_FALSE(FileExists(hostProfile));
-    EXPECT_FALSE(FileExists(addIn));
-}
-
-TEST_F(InstallTest, MissingHostFolderIsReportedByPath) {
-    host.Set(L"Path", root / L"NoSuchOffice");
-    EXPECT_EQ(Install(), install::kPathNotFound);
-    ExpectError(install::kPathNotFound, root / L"NoSuchOffice");
-    EXPECT_FALSE(FileExists(addIn));
-}
-
-TEST_F(InstallTest, LockedAddInIsReportedAndTheLaterInstallationStopsThere) {
-    Install();
-    const std::string profileBefore = ReadBytes(hostProfile);
-    LockedFile lock(addIn);
-    EXPECT_EQ(Install(), install::kPermissionDenied);
-    ExpectError(install::kPermissionDenied, addIn);
-    EXPECT_EQ(ReadBytes(hostProfile), profileBefore);
-}
-
-// A refused profile write is an error, not a completion message.
-TEST_F(InstallTest, RefusedProfileWriteIsReportedAndTheAddInStaysCopied) {
-    WriteBytes(hostProfile, "[CurveInformation]\r\nFilePath=old\r\n");
-    LockedFile lock(hostProfile);
-    EXPECT_EQ(Install(), install::kPermissionDenied);
-    ExpectError(install::kPermissionDenied, hostProfile);
-    EXPECT_EQ(ReadBytes(addIn), kAddIn);
-}
-
-// Whatever stops a first installation, the next run is a first installation again and
-// records everything, with no host profile left half-written in between.
-TEST_F(InstallTest, FailedFirstInstallationIsCompletedByTheNextRun) {
+// Whatever stops a first installation, it leaves no host profile, half-written or not: the next
+// run is a first installation again and records everything. What was done before the failure
+// (the add-in copied) stays done.
+TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
+    const std::wstring shipped = installSet + L"\\QorvelProfile.ini";
+    const std::wstring addInSource = installSet + L"\\setup.xla";
     const struct {
         const char* name;
         int number;
+        std::wstring subject;
+        bool addInCopied;
         std::function<void()> breakIt, mendIt;
     } rows[] = {
-        {"version not a number", install::kTypeMismatch, [&] { host.Set(L"Version", L"abc"); },
-         [&] { host.Set(L"Version", L"14.0"); }},
-        {"start-up folder missing", install::kPathNotFound, [&] { RemoveTree(startup); },
-         [&] { MakeFolder(startup); }},
-        {"add-in missing", install::kFileNotFound,
-         [&] { DeleteFileW((installSet + L"\\setup.xla").c_str()); },
-         [&] { WriteBytes(installSet + L"\\setup.xla", kAddIn); }},
-        {"Version read fails", install::kAutomationError,
+        {"host unreachable", install::kCannotCreateObject, L"0x80080005", false,
+         [&] { host.Set(L"CreateFails", L"80080005"); }, [&] { host.Set(L"CreateFails", L"0"); }},
+        {"StartupPath read fails", install::kAutomationError, L"StartupPath", false,
+         [&] { host.Set(L"FailRead", L"StartupPath"); }, [&] { host.Set(L"FailRead", L""); }},
+        {"host folder missing", install::kPathNotFound, root / L"NoOffice", false,
+         [&] { host.Set(L"Path", root / L"NoOffice"); }, [&] { host.Set(L"Path", excel); }},
+        {"shipped profile missing", install::kFileNotFound, shipped, false,
+         [&] { DeleteFileW(shipped.c_str()); }, [&] { WriteBytes(shipped, kShipped); }},
+        {"add-in missing", install::kFileNotFound, addInSource, false,
+         [&] { DeleteFileW(addInSource.c_str()); }, [&] { WriteBytes(addInSource, kAddIn); }},
+        {"start-up folder missing", install::kPathNotFound, startup, false,
+         [&] { RemoveTree(startup); }, [&] { MakeFolder(startup); }},
+        {"version not a number", install::kTypeMismatch, L"“abc”", true,
+         [&] { host.Set(L"Version", L"abc"); }, [&] { host.Set(L"Version", L"14.0"); }},
+        {"Version read fails", install::kAutomationError, L"Version", true,
          [&] { host.Set(L"FailRead", L"Version"); }, [&] { host.Set(L"FailRead", L""); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         DeleteFileW(hostProfile.c_str());
+        DeleteFileW(addIn.c_str());
         row.breakIt();
         EXPECT_EQ(Install(), row.number);
+        ExpectError(row.number, row.subject);
         EXPECT_FALSE(FileExists(hostProfile));
         EXPECT_FALSE(FileExists(hostProfile + L".tmp"));
+        EXPECT_EQ(FileExists(addIn), row.addInCopied);
 
         row.mendIt();
         EXPECT_EQ(Install(), 0);
         EXPECT_EQ(ProfileLines(hostProfile), FirstInstallationProfile("\\Qorvel.xltm"));
+    }
+}
+
+// A refused write is an error, not a completion message; the host profile keeps what it had.
+TEST_F(InstallTest, FailedLaterInstallationIsReportedAndKeepsTheHostProfile) {
+    Install();
+    const std::string profileBefore = ReadBytes(hostProfile);
+    const struct {
+        const char* name;
+        std::wstring locked;
+        bool addInCopied;
+    } rows[] = {{"add-in open in Excel", addIn, false}, {"host profile locked", hostProfile, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteBytes(addIn, "old add-in");
+        {
+            LockedFile lock(row.locked);
+            EXPECT_EQ(Install(), install::kPermissionDenied);
+        }
+        ExpectError(install::kPermissionDenied, row.locked);
+        EXPECT_EQ(ReadBytes(addIn) == kAddIn, row.addInCopied);
+        EXPECT_EQ(ReadBytes(hostProfile), profileBefore);
     }
 }
 

@@ -6,8 +6,6 @@
 #include "files.h"
 #include "profile.h"
 
-using Lines = std::vector<std::string>;
-
 class ProfileTest : public testing::Test {
 protected:
     TempFolder folder{L"profile"};
@@ -46,21 +44,6 @@ TEST_F(ProfileTest, MyKeyValueIsEmptyWithoutFileOrSection) {
     EXPECT_EQ(profile::MyKeyValue(folder.path(), L"Ver"), L"");
     WriteBytes(file, "[Other]\r\nVer=9\r\n");
     EXPECT_EQ(profile::MyKeyValue(folder.path(), L"Ver"), L"");
-}
-
-TEST_F(ProfileTest, WritingAKeyReplacesItInPlaceAndKeepsTheOthers) {
-    WriteBytes(file, "[CurveInformation]\r\nA=1\r\nFilePath=old\r\nB=2\r\n[Other]\r\nC=3\r\n");
-    EXPECT_EQ(profile::WriteKey(file, "FilePath", L"new"), profile::WriteResult::kWritten);
-    EXPECT_EQ(profile::WriteKey(file, "Ver", L"2.0"), profile::WriteResult::kWritten);
-    EXPECT_EQ(ProfileLines(file), (Lines{"[CurveInformation]", "A=1", "FilePath=new", "B=2",
-                                         "Ver=2.0", "[Other]", "C=3"}));
-}
-
-TEST_F(ProfileTest, WritingIntoAMissingFileCreatesItWithTheSection) {
-    EXPECT_EQ(profile::WriteKey(file, "DtPath", L"D:\\数据\\Qorvel.mdb"),
-              profile::WriteResult::kWritten);
-    EXPECT_EQ(ProfileLines(file),
-              (Lines{"[CurveInformation]", "DtPath=D:\\\xCA\xFD\xBE\xDD\\Qorvel.mdb"}));
 }
 
 TEST_F(ProfileTest, ARefusedWriteIsReportedAndChangesNothing) {

@@ -169,24 +169,18 @@ TEST_F(SetupWindowTest, EnterRightAfterStartInstalls) {
     EXPECT_EQ(ReadBytes(addIn), kAddIn);
 }
 
-TEST_F(SetupWindowTest, TabThenEnterCancels) {
-    const HWND window = Start();
-    ASSERT_NE(window, nullptr);
-    PressKey(window, VK_TAB);
-    ASSERT_TRUE(WaitForFocus(window, Button(window, L"取\u3000消")));
-    PressKey(window, VK_RETURN);
-    EXPECT_EQ(program->WaitForExit(), 0u);
-    ExpectNothingWritten();
-}
-
-TEST_F(SetupWindowTest, SpacePressesTheFocusedButton) {
-    const HWND window = Start();
-    ASSERT_NE(window, nullptr);
-    PressKey(window, VK_TAB);
-    ASSERT_TRUE(WaitForFocus(window, Button(window, L"取\u3000消")));
-    PressKey(window, VK_SPACE);
-    EXPECT_EQ(program->WaitForExit(), 0u);
-    ExpectNothingWritten();
+// Tab moves the focus to Cancel; Enter and Space then press Cancel, not OK.
+TEST_F(SetupWindowTest, EnterAndSpacePressOnlyTheFocusedButton) {
+    for (const UINT key : {VK_RETURN, VK_SPACE}) {
+        SCOPED_TRACE(key == VK_RETURN ? "Enter" : "Space");
+        const HWND window = Start();
+        ASSERT_NE(window, nullptr);
+        PressKey(window, VK_TAB);
+        ASSERT_TRUE(WaitForFocus(window, Button(window, L"取\u3000消")));
+        PressKey(window, key);
+        EXPECT_EQ(program->WaitForExit(), 0u);
+        ExpectNothingWritten();
+    }
 }
 
 TEST_F(SetupWindowTest, EscDoesNothing) {

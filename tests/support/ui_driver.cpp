@@ -114,15 +114,6 @@ bool HasWindow(const Program& program, const wchar_t* className) {
     return FindTopWindow(program.id(), className, nullptr) != nullptr;
 }
 
-bool WaitForWindowGone(HWND window, DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    while (IsWindow(window)) {
-        if (GetTickCount() - start >= milliseconds) return false;
-        Sleep(10);
-    }
-    return true;
-}
-
 std::wstring TextOf(HWND window) {
     wchar_t text[1024] = {};
     DWORD_PTR length = 0;

@@ -48,8 +48,6 @@ HWND WaitForWindowWithFocus(const Program& program, const wchar_t* caption,
 HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption);
 // Whether `program` has any visible top-level window of this class.
 bool HasWindow(const Program& program, const wchar_t* className);
-// Waits until `window` is gone; gives whether it went.
-bool WaitForWindowGone(HWND window, DWORD milliseconds = 10000);
 
 std::wstring TextOf(HWND window);
 std::vector<Control> ChildrenOf(HWND window);
