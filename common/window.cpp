@@ -65,6 +65,31 @@ void SizeClientArea(HWND window, int width, int height, UINT dpi, bool center) {
     SetWindowPos(window, nullptr, x, y, frameWidth, frameHeight, flags);
 }
 
+void FollowDpiChange(HWND window, const RECT& suggested, int width, int height, UINT dpi) {
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeClientArea(window, width, height, dpi, false);
+}
+
+void KeepFocusAcrossActivation(HWND window, WPARAM activation, HWND& lastFocus) {
+    if (LOWORD(activation) == WA_INACTIVE) {
+        lastFocus = GetFocus();
+    } else if (lastFocus && IsChild(window, lastFocus)) {
+        SetFocus(lastFocus);
+    }
+}
+
+LRESULT CALLBACK Window::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
 void PlaceControl(HWND control, const TwipsRect& rect, UINT dpi) {
     MoveWindow(control, TwipsToPixels(rect.left, dpi), TwipsToPixels(rect.top, dpi),
                TwipsToPixels(rect.width, dpi), TwipsToPixels(rect.height, dpi), FALSE);

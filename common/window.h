@@ -25,6 +25,32 @@ UINT DpiOf(HWND window);
 // also stands at the centre of its monitor's work area.
 void SizeClientArea(HWND window, int width, int height, UINT dpi, bool center);
 
+// After WM_DPICHANGED: moves `window` to where Windows suggests and sizes its client area to
+// `width` × `height` twips at the new `dpi`.
+void FollowDpiChange(HWND window, const RECT& suggested, int width, int height, UINT dpi);
+
+// On WM_ACTIVATE: remembers the control that has the focus when `window` is left, and gives the
+// focus back to it when `window` is activated again.
+void KeepFocusAcrossActivation(HWND window, WPARAM activation, HWND& lastFocus);
+
+// A top-level window whose messages go to an object: register `Route` as the window procedure
+// and pass the object as CreateWindowEx's last argument.
+class Window {
+public:
+    HWND handle() const { return window_; }
+
+protected:
+    Window() = default;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    ~Window() = default;
+
+    static LRESULT CALLBACK Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+    HWND window_ = nullptr;
+};
+
 // Places a child control at `rect` (twips, relative to the parent's client area).
 void PlaceControl(HWND control, const TwipsRect& rect, UINT dpi);
 

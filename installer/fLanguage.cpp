@@ -40,7 +40,7 @@ std::wstring WithLineFeeds(const std::wstring& text) {
 bool fLanguage::Show(HINSTANCE instance, int showCommand) {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = WindowProc;
+    windowClass.lpfnWndProc = Route;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -64,18 +64,6 @@ std::wstring fLanguage::MyKeyValue(const std::wstring& keyName) const {
     return profile::MyKeyValue(install::InstallSetPath(), keyName);
 }
 
-LRESULT CALLBACK fLanguage::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<fLanguage*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<fLanguage*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wParam, lParam);
-    return self->HandleMessage(message, wParam, lParam);
-}
-
 LRESULT fLanguage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
@@ -88,22 +76,13 @@ LRESULT fLanguage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             DrawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             return TRUE;
         case WM_ACTIVATE:
-            // Give the focus back to the button that had it when the window was left.
-            if (LOWORD(wParam) == WA_INACTIVE) {
-                lastFocus_ = GetFocus();
-            } else if (lastFocus_ == cmdOK || lastFocus_ == cmdCancel) {
-                SetFocus(lastFocus_);
-            }
+            ui::KeepFocusAcrossActivation(window_, wParam, lastFocus_);
             return 0;
-        case WM_DPICHANGED: {
-            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
-                         suggested->right - suggested->left, suggested->bottom - suggested->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
+        case WM_DPICHANGED:
             Layout(HIWORD(wParam));
-            ui::SizeClientArea(window_, kClientWidth, kClientHeight, HIWORD(wParam), false);
+            ui::FollowDpiChange(window_, *reinterpret_cast<const RECT*>(lParam), kClientWidth,
+                                kClientHeight, HIWORD(wParam));
             return 0;
-        }
         case WM_CLOSE:
             cmdCancel_Click();
             return 0;

@@ -7,23 +7,20 @@
 
 #include "install.h"
 #include "scoped.h"
+#include "window.h"
 
-class fLanguage final : public install::UserInterface {
+class fLanguage final : public ui::Window, public install::UserInterface {
 public:
     fLanguage() = default;
-    fLanguage(const fLanguage&) = delete;
-    fLanguage& operator=(const fLanguage&) = delete;
 
     // Creates the window, runs its Load handler and shows it at the centre of the screen.
     bool Show(HINSTANCE instance, int showCommand);
-    HWND handle() const { return window_; }
 
     // Reads a key of the profile shipped in the install set.
     std::wstring MyKeyValue(const std::wstring& keyName) const;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void CreateControls();
     void Load();
     void Layout(UINT dpi);
@@ -35,7 +32,6 @@ private:
     void ShowCompletion() override;
     void ShowError(const install::Error& error) override;
 
-    HWND window_ = nullptr;
     HWND Label1 = nullptr;
     HWND cmdOK = nullptr;
     HWND cmdCancel = nullptr;

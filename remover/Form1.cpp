@@ -26,7 +26,7 @@ constexpr COLORREF kLabelColour = RGB(0, 0, 255);
 bool Form1::Show(HINSTANCE instance, int showCommand, const std::wstring& caption) {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = WindowProc;
+    windowClass.lpfnWndProc = Route;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
     windowClass.hIconSm = static_cast<HICON>(
@@ -55,17 +55,6 @@ bool Form1::Show(HINSTANCE instance, int showCommand, const std::wstring& captio
     return true;
 }
 
-LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wParam, lParam);
-    return self->HandleMessage(message, wParam, lParam);
-}
-
 LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
@@ -84,21 +73,13 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) {
-                lastFocus_ = GetFocus();
-            } else if (lastFocus_ == Command1) {
-                SetFocus(Command1);
-            }
+            ui::KeepFocusAcrossActivation(window_, wParam, lastFocus_);
             return 0;
-        case WM_DPICHANGED: {
-            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
-                         suggested->right - suggested->left, suggested->bottom - suggested->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
+        case WM_DPICHANGED:
             Layout(HIWORD(wParam));
-            ui::SizeClientArea(window_, kClientWidth, kClientHeight, HIWORD(wParam), false);
+            ui::FollowDpiChange(window_, *reinterpret_cast<const RECT*>(lParam), kClientWidth,
+                                kClientHeight, HIWORD(wParam));
             return 0;
-        }
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;

@@ -6,24 +6,20 @@
 #include <string>
 
 #include "scoped.h"
+#include "window.h"
 
-class Form1 {
+class Form1 final : public ui::Window {
 public:
     Form1() = default;
-    Form1(const Form1&) = delete;
-    Form1& operator=(const Form1&) = delete;
 
     // Creates the window with `caption` as the label's text and shows it, modeless and without
     // owner, where Windows puts new windows.
     bool Show(HINSTANCE instance, int showCommand, const std::wstring& caption);
-    HWND handle() const { return window_; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Layout(UINT dpi);
 
-    HWND window_ = nullptr;
     HWND Label1 = nullptr;
     HWND Command1 = nullptr;
     HWND lastFocus_ = nullptr;
