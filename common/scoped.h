@@ -75,7 +75,6 @@ public:
     ~ComApartment() {
         if (SUCCEEDED(hr_)) ::CoUninitialize();
     }
-    HRESULT result() const { return hr_; }
 
 private:
     HRESULT hr_;

@@ -45,6 +45,11 @@ protected:
     Window& operator=(const Window&) = delete;
     ~Window() = default;
 
+    // Registers the window class `className` with the program's icon (resource `iconId`) and
+    // creates the window, captioned, with a fixed border, where Windows puts new windows; it is
+    // sized and shown by the caller.
+    bool Create(HINSTANCE instance, const wchar_t* className, const wchar_t* caption, int iconId);
+
     static LRESULT CALLBACK Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 

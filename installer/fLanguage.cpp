@@ -9,7 +9,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"QorvelSetup.fLanguage";
 constexpr wchar_t kCaption[] = L"安装";
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 constexpr int kClientWidth = 5700;
 constexpr int kClientHeight = 3900;
@@ -38,23 +37,11 @@ std::wstring WithLineFeeds(const std::wstring& text) {
 }  // namespace
 
 bool fLanguage::Show(HINSTANCE instance, int showCommand) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = Route;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kClassName;
-    if (!RegisterClassExW(&windowClass)) return false;
-
-    if (!CreateWindowExW(0, kClassName, kCaption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
-                         nullptr, nullptr, instance, this)) {
-        return false;
-    }
+    if (!Create(instance, kClassName, kCaption, IDI_APPLICATION_ICON)) return false;
     Load();
-    Layout(ui::DpiOf(window_));
-    ui::SizeClientArea(window_, kClientWidth, kClientHeight, ui::DpiOf(window_), true);
+    const UINT dpi = ui::DpiOf(window_);
+    Layout(dpi);
+    ui::SizeClientArea(window_, kClientWidth, kClientHeight, dpi, true);
     ShowWindow(window_, showCommand);
     SetFocus(cmdOK);
     return true;

@@ -86,6 +86,10 @@ Failure Copy(const std::wstring& source, const std::wstring& destination,
                  shown};
 }
 
+Error ProfileRefused(const std::wstring& file) {
+    return Error{kPermissionDenied, L"无法写入配置文件（文件正被使用，或没有写入权限）：", file};
+}
+
 Failure Write(const std::wstring& file, const char* key, const std::wstring& value,
               const std::wstring& shown) {
     switch (profile::WriteKey(file, key, value)) {
@@ -97,7 +101,7 @@ Failure Write(const std::wstring& file, const char* key, const std::wstring& val
         case profile::WriteResult::kRefused:
             break;
     }
-    return Error{kPermissionDenied, L"无法写入配置文件（文件正被使用，或没有写入权限）：", shown};
+    return ProfileRefused(shown);
 }
 
 Failure ReadHost(IDispatch* application, const wchar_t* name, std::wstring& value) {
@@ -156,10 +160,7 @@ public:
             return std::nullopt;
         }
         const DWORD error = GetLastError();
-        if (IsAccessFailure(error)) {
-            return Error{kPermissionDenied, L"无法写入配置文件（文件正被使用，或没有写入权限）：",
-                         destination_};
-        }
+        if (IsAccessFailure(error)) return ProfileRefused(destination_);
         return Error{kFileAccessError, L"无法写入配置文件（系统错误 " + Decimal(error) + L"）：",
                      destination_};
     }

@@ -8,7 +8,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"QorvelRemover.Form1";
 constexpr wchar_t kCaption[] = L"提示";
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 constexpr int kClientWidth = 3420;
 constexpr int kClientHeight = 2160;
@@ -24,23 +23,7 @@ constexpr COLORREF kLabelColour = RGB(0, 0, 255);
 }  // namespace
 
 bool Form1::Show(HINSTANCE instance, int showCommand, const std::wstring& caption) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = Route;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
-    windowClass.hIconSm = static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON), IMAGE_ICON,
-                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kClassName;
-    if (!RegisterClassExW(&windowClass)) return false;
-
-    if (!CreateWindowExW(0, kClassName, kCaption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
-                         nullptr, nullptr, instance, this)) {
-        return false;
-    }
+    if (!Create(instance, kClassName, kCaption, IDI_APPLICATION_ICON)) return false;
     // Created in tab order: the label, then the button.
     Label1 = CreateWindowExW(0, L"STATIC", caption.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0,
                              0, 0, window_, reinterpret_cast<HMENU>(kLabel1Id), instance, nullptr);
