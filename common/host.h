@@ -17,6 +17,10 @@ inline constexpr CLSID kGlobalClsid = {
 // Every call into the host passes this locale: the host formats its answers in it.
 inline constexpr LCID kLocale = 1033;
 
+// Where the add-in lives: the host's StartupPath followed by this name. Setup copies it there on
+// every run and the remover deletes it again; it is the one fact the two programs share.
+inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
+
 // Creates the host's global object and reads its Application object into `application`.
 HRESULT Connect(ComPtr<IDispatch>& application);
 

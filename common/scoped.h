@@ -49,6 +49,38 @@ inline UniqueHandle OwnFileHandle(HANDLE h) {
 }
 using UniqueHkey = Unique<HKEY, ::RegCloseKey>;
 using UniqueHfont = Unique<HFONT, ::DeleteObject>;
+using UniqueMemoryDc = Unique<HDC, ::DeleteDC>;
+
+// A window's device context (GetDC), released on destruction; null `window` is the screen.
+class UniqueWindowDc {
+public:
+    explicit UniqueWindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    UniqueWindowDc(const UniqueWindowDc&) = delete;
+    UniqueWindowDc& operator=(const UniqueWindowDc&) = delete;
+    ~UniqueWindowDc() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// An object selected into a device context; the one it replaced is selected back on destruction.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+    ~SelectedObject() {
+        if (previous_ && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
 
 // A VARIANT that is initialised on construction and cleared on destruction.
 class UniqueVariant {

@@ -13,10 +13,43 @@ Fn User32Function(const char* name) {
 }
 
 UINT ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const UniqueWindowDc screen(nullptr);
+    const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// The DPI the window is shown at.
+UINT DpiOf(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        if (const UINT dpi = getDpiForWindow(window)) return dpi;
+    }
+    return ScreenDpi();
+}
+
+// A font of `points` at `dpi`, normal weight, GB2312 character set.
+UniqueHfont CreateChineseFont(const wchar_t* face, double points, UINT dpi) {
+    LOGFONTW font = {};
+    font.lfHeight = -static_cast<LONG>(points * dpi / 72.0 + 0.5);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = GB2312_CHARSET;
+    font.lfQuality = DEFAULT_QUALITY;
+    lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
+    return UniqueHfont(CreateFontIndirectW(&font));
+}
+
+// The system's message font at `dpi`: the windows' default font for their buttons.
+UniqueHfont CreateDefaultFont(UINT dpi) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        return UniqueHfont(static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
+    }
+    // The system answers at the system DPI; the window may be on a monitor of another.
+    LOGFONTW& font = metrics.lfMessageFont;
+    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(ScreenDpi()));
+    return UniqueHfont(CreateFontIndirectW(&font));
 }
 
 }  // namespace
@@ -30,19 +63,61 @@ void DeclareDpiAwareness() {
     SetProcessDPIAware();
 }
 
-UINT DpiOf(HWND window) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
-    if (getDpiForWindow) {
-        if (const UINT dpi = getDpiForWindow(window)) return dpi;
-    }
-    return ScreenDpi();
+bool Window::Create(HINSTANCE instance) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = Route;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(design_.iconId));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(design_.iconId),
+                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = design_.className;
+    if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
+    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    return CreateWindowExW(0, design_.className, design_.caption, style, CW_USEDEFAULT,
+                           CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this) != nullptr;
 }
 
-void SizeClientArea(HWND window, int width, int height, UINT dpi, bool center) {
-    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
-    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
-    RECT frame = {0, 0, TwipsToPixels(width, dpi), TwipsToPixels(height, dpi)};
+HWND Window::AddControl(const wchar_t* className, const wchar_t* text, DWORD style, int id,
+                        const TwipsRect& rect, bool isLabel) {
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    const HWND control =
+        CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    controls_.push_back({control, rect, isLabel});
+    return control;
+}
+
+void Window::Show(int showCommand, bool center, HWND focus) {
+    const UINT dpi = DpiOf(window_);
+    LayOut(dpi);
+    SizeClientArea(dpi, center);
+    ShowWindow(window_, showCommand);
+    SetFocus(focus);
+}
+
+void Window::LayOut(UINT dpi) {
+    labelFont_ = CreateChineseFont(design_.labelFace, design_.labelPoints, dpi);
+    buttonFont_ = CreateDefaultFont(dpi);
+    for (const Placed& placed : controls_) {
+        const TwipsRect& r = placed.rect;
+        MoveWindow(placed.control, TwipsToPixels(r.left, dpi), TwipsToPixels(r.top, dpi),
+                   TwipsToPixels(r.width, dpi), TwipsToPixels(r.height, dpi), FALSE);
+        const HFONT font = placed.isLabel ? labelFont_.get() : buttonFont_.get();
+        SendMessageW(placed.control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    InvalidateRect(window_, nullptr, TRUE);
+}
+
+void Window::SizeClientArea(UINT dpi, bool center) {
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE));
+    RECT frame = {0, 0, TwipsToPixels(design_.clientWidth, dpi),
+                  TwipsToPixels(design_.clientHeight, dpi)};
     using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
     static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
     if (!adjustForDpi || !adjustForDpi(&frame, style, FALSE, exStyle, dpi)) {
@@ -55,47 +130,14 @@ void SizeClientArea(HWND window, int width, int height, UINT dpi, bool center) {
     if (center) {
         MONITORINFO monitor = {};
         monitor.cbSize = sizeof monitor;
-        GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
         const RECT& area = monitor.rcWork;
         x = area.left + (area.right - area.left - frameWidth) / 2;
         y = area.top + (area.bottom - area.top - frameHeight) / 2;
     } else {
         flags |= SWP_NOMOVE;
     }
-    SetWindowPos(window, nullptr, x, y, frameWidth, frameHeight, flags);
-}
-
-void FollowDpiChange(HWND window, const RECT& suggested, int width, int height, UINT dpi) {
-    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    SizeClientArea(window, width, height, dpi, false);
-}
-
-void KeepFocusAcrossActivation(HWND window, WPARAM activation, HWND& lastFocus) {
-    if (LOWORD(activation) == WA_INACTIVE) {
-        lastFocus = GetFocus();
-    } else if (lastFocus && IsChild(window, lastFocus)) {
-        SetFocus(lastFocus);
-    }
-}
-
-bool Window::Create(HINSTANCE instance, const wchar_t* className, const wchar_t* caption,
-                    int iconId) {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = Route;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(iconId));
-    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId),
-                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), 0));
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = className;
-    if (!RegisterClassExW(&windowClass)) return false;
-    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    return CreateWindowExW(0, className, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0,
-                           nullptr, nullptr, instance, this) != nullptr;
+    SetWindowPos(window_, nullptr, x, y, frameWidth, frameHeight, flags);
 }
 
 LRESULT CALLBACK Window::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -106,34 +148,29 @@ LRESULT CALLBACK Window::Route(HWND window, UINT message, WPARAM wParam, LPARAM 
     }
     auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self) return DefWindowProcW(window, message, wParam, lParam);
-    return self->HandleMessage(message, wParam, lParam);
-}
-
-void PlaceControl(HWND control, const TwipsRect& rect, UINT dpi) {
-    MoveWindow(control, TwipsToPixels(rect.left, dpi), TwipsToPixels(rect.top, dpi),
-               TwipsToPixels(rect.width, dpi), TwipsToPixels(rect.height, dpi), FALSE);
-}
-
-UniqueHfont CreateChineseFont(const wchar_t* face, double points, UINT dpi) {
-    LOGFONTW font = {};
-    font.lfHeight = -static_cast<LONG>(points * dpi / 72.0 + 0.5);
-    font.lfWeight = FW_NORMAL;
-    font.lfCharSet = GB2312_CHARSET;
-    font.lfQuality = DEFAULT_QUALITY;
-    lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
-    return UniqueHfont(CreateFontIndirectW(&font));
-}
-
-UniqueHfont CreateDefaultFont(UINT dpi) {
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-        return UniqueHfont(static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
+    switch (message) {
+        case WM_ACTIVATE:
+            // Remembers the control that has the focus when the window is left, and gives the
+            // focus back to it when the window is activated again.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                self->lastFocus_ = GetFocus();
+            } else if (self->lastFocus_ && IsChild(window, self->lastFocus_)) {
+                SetFocus(self->lastFocus_);
+            }
+            return 0;
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another DPI: to where Windows suggests, at the new size.
+            const UINT dpi = HIWORD(wParam);
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(window, nullptr, suggested.left, suggested.top,
+                         suggested.right - suggested.left, suggested.bottom - suggested.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            self->LayOut(dpi);
+            self->SizeClientArea(dpi, false);
+            return 0;
+        }
     }
-    // The system answers at the system DPI; the window may be on a monitor of another.
-    LOGFONTW& font = metrics.lfMessageFont;
-    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(ScreenDpi()));
-    return UniqueHfont(CreateFontIndirectW(&font));
+    return self->HandleMessage(message, wParam, lParam);
 }
 
 bool PressFocusedButton(HWND window) {

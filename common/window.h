@@ -1,8 +1,11 @@
-// What the two programs' windows share: layout in twips at the window's actual DPI, the label
-// fonts, and a message loop with dialog keys in which Enter presses the button that has the focus.
+// What the two programs' windows share: a window with its controls laid out in twips at the
+// window's actual DPI, the label and button fonts, focus memory, and a message loop with dialog
+// keys in which Enter presses the button that has the focus.
 #pragma once
 
 #include <windows.h>
+
+#include <vector>
 
 #include "scoped.h"
 
@@ -18,52 +21,62 @@ struct TwipsRect {
 // Declares DPI awareness (per monitor v2, else system) when the manifest has not done so.
 void DeclareDpiAwareness();
 
-// The DPI the window is shown at.
-UINT DpiOf(HWND window);
+// What a window of the programs is made of: its class, caption and icon, its client area in
+// twips, and the font of its label. Its buttons use the system's message font.
+struct Design {
+    const wchar_t* className;
+    const wchar_t* caption;
+    int iconId;
+    int clientWidth, clientHeight;  // twips
+    const wchar_t* labelFace;
+    double labelPoints;
+};
 
-// Sizes `window` so that its client area is `width` × `height` twips at `dpi`; with `center`, it
-// also stands at the centre of its monitor's work area.
-void SizeClientArea(HWND window, int width, int height, UINT dpi, bool center);
-
-// After WM_DPICHANGED: moves `window` to where Windows suggests and sizes its client area to
-// `width` × `height` twips at the new `dpi`.
-void FollowDpiChange(HWND window, const RECT& suggested, int width, int height, UINT dpi);
-
-// On WM_ACTIVATE: remembers the control that has the focus when `window` is left, and gives the
-// focus back to it when `window` is activated again.
-void KeepFocusAcrossActivation(HWND window, WPARAM activation, HWND& lastFocus);
-
-// A top-level window whose messages go to an object: register `Route` as the window procedure
-// and pass the object as CreateWindowEx's last argument.
+// A top-level window with a fixed border whose messages go to an object. Fonts and layout follow
+// the window's DPI, also when it moves to a monitor of another one, and the control that had the
+// focus gets it back when the window is activated again.
 class Window {
 public:
     HWND handle() const { return window_; }
 
 protected:
-    Window() = default;
+    explicit Window(const Design& design) : design_(design) {}
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
     ~Window() = default;
 
-    // Registers the window class `className` with the program's icon (resource `iconId`) and
-    // creates the window, captioned, with a fixed border, where Windows puts new windows; it is
-    // sized and shown by the caller.
-    bool Create(HINSTANCE instance, const wchar_t* className, const wchar_t* caption, int iconId);
+    // Registers the class and creates the window, hidden; the subclass adds its controls.
+    bool Create(HINSTANCE instance);
+    // Adds a child control at `rect` (twips); controls are added in tab order. `isLabel` gives it
+    // the label's font, otherwise the buttons' one.
+    HWND AddControl(const wchar_t* className, const wchar_t* text, DWORD style, int id,
+                    const TwipsRect& rect, bool isLabel);
+    // Lays the window out at its DPI, centred on its monitor's work area or where Windows put it,
+    // shows it and gives `focus` the focus.
+    void Show(int showCommand, bool center, HWND focus);
+    HFONT labelFont() const { return labelFont_.get(); }
 
-    static LRESULT CALLBACK Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // The window's own messages; what it does not handle goes to DefWindowProc.
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
     HWND window_ = nullptr;
+
+private:
+    struct Placed {
+        HWND control;
+        TwipsRect rect;
+        bool isLabel;
+    };
+    static LRESULT CALLBACK Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void LayOut(UINT dpi);
+    void SizeClientArea(UINT dpi, bool center);
+
+    const Design& design_;
+    std::vector<Placed> controls_;
+    UniqueHfont labelFont_;
+    UniqueHfont buttonFont_;
+    HWND lastFocus_ = nullptr;
 };
-
-// Places a child control at `rect` (twips, relative to the parent's client area).
-void PlaceControl(HWND control, const TwipsRect& rect, UINT dpi);
-
-// A font of `points` at `dpi`, normal weight, GB2312 character set.
-UniqueHfont CreateChineseFont(const wchar_t* face, double points, UINT dpi);
-
-// The system's message font at `dpi`: the windows' default font for their buttons.
-UniqueHfont CreateDefaultFont(UINT dpi);
 
 // Enter sends WM_COMMAND IDOK to a window that has no default button: call this then, and the
 // button that has the focus is pressed. Returns false when the focus is not on a push button.

@@ -9,9 +9,9 @@
 #include "scoped.h"
 #include "window.h"
 
-class fLanguage final : public ui::Window, public install::UserInterface {
+class fLanguage final : public ui::Window {
 public:
-    fLanguage() = default;
+    fLanguage();
 
     // Creates the window, runs its Load handler and shows it at the centre of the screen.
     bool Show(HINSTANCE instance, int showCommand);
@@ -21,23 +21,15 @@ public:
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    void CreateControls();
     void Load();
-    void Layout(UINT dpi);
     void DrawLabel(const DRAWITEMSTRUCT& item) const;
     void OnCommand(int id);
     void cmdOK_Click();
     void cmdCancel_Click();
 
-    void ShowCompletion() override;
-    void ShowError(const install::Error& error) override;
-
     HWND Label1 = nullptr;
     HWND cmdOK = nullptr;
     HWND cmdCancel = nullptr;
-    HWND lastFocus_ = nullptr;
-    UniqueHfont labelFont_;
-    UniqueHfont buttonFont_;
     bool installing_ = false;
     int exitCode_ = 0;
     // The host application object, set by the install procedure and kept until the program ends.

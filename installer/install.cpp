@@ -16,7 +16,6 @@ namespace {
 using Failure = std::optional<Error>;
 
 constexpr wchar_t kAddInSource[] = L"\\setup.xla";
-constexpr wchar_t kAddInTarget[] = L"\\Qorv.xla";
 
 std::wstring Hex(HRESULT hr) {
     wchar_t text[16];
@@ -171,7 +170,9 @@ private:
     bool committed_ = false;
 };
 
-Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
+}  // namespace
+
+Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host) {
     if (auto failure = Unrepresentable(
             L"安装文件所在文件夹的名称中含有系统代码页无法表示的字符，无法记录到配置文件中。"
             L"请将安装文件复制到其他文件夹后重新运行：",
@@ -179,7 +180,7 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
         return failure;
     }
 
-    // 1. The host application object, kept by the caller.
+    // The host application object, kept by the caller until the program ends.
     if (const HRESULT hr = host::Connect(host); FAILED(hr)) {
         return Error{
             kCannotCreateObject,
@@ -187,7 +188,7 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
             L"错误代码 " + Hex(hr)};
     }
 
-    // 2. and 3. Where the host keeps its program files and its start-up workbooks.
+    // Where the host keeps its program files and its start-up workbooks.
     std::wstring hostFolder, startupFolder;
     if (auto failure = ReadHost(host.Get(), L"Path", hostFolder)) return failure;
     if (auto failure = ReadHost(host.Get(), L"StartupPath", startupFolder)) return failure;
@@ -198,7 +199,7 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
     }
     const std::wstring hostProfile = hostFolder + profile::kFileName;
 
-    // 4. No host profile yet: this is the first installation.
+    // No host profile yet: this is the first installation.
     const bool firstInstallation = !IsOrdinaryFile(hostProfile);
     std::optional<PendingProfile> pending;
     std::wstring installDate;
@@ -213,11 +214,11 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
     }
     const std::wstring& profileToEdit = firstInstallation ? pending->path() : hostProfile;
 
-    // 5. The add-in, on every run.
-    const std::wstring addIn = startupFolder + kAddInTarget;
+    // The add-in, on every run.
+    const std::wstring addIn = startupFolder + host::kAddInName;
     if (auto failure = Copy(installSet + kAddInSource, addIn, addIn)) return failure;
 
-    // 6. The template that suits the host's version: only 14 takes the .xltm one.
+    // The template that suits the host's version: only 14 takes the .xltm one.
     std::wstring versionText;
     double version = 0;
     if (auto failure = ReadHost(host.Get(), L"Version", versionText)) return failure;
@@ -225,7 +226,8 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
     const std::wstring templatePath =
         installSet + (version == 14.0 ? L"\\Qorvel.xltm" : L"\\Qorvel.xlt");
 
-    // 7. and 8.
+    // The template path on every run; where the install set's files are, on the first installation
+    // only; the install set's version on a later one.
     if (auto failure = Write(profileToEdit, "FilePath", templatePath, hostProfile)) return failure;
     if (firstInstallation) {
         const struct {
@@ -248,8 +250,6 @@ Failure Install(const std::wstring& installSet, ComPtr<IDispatch>& host) {
     return std::nullopt;
 }
 
-}  // namespace
-
 std::wstring ErrorReportText(const Error& error) {
     return L"运行时错误 '" + Decimal(static_cast<unsigned long>(error.number)) + L"'：\n\n" +
            error.what + L"\n" + error.subject;
@@ -267,15 +267,6 @@ std::wstring InstallSetPath() {
         }
         buffer.resize(buffer.size() * 2);
     }
-}
-
-int Run(const std::wstring& installSet, ComPtr<IDispatch>& host, UserInterface& ui) {
-    if (const Failure failure = Install(installSet, host)) {
-        ui.ShowError(*failure);
-        return failure->number;
-    }
-    ui.ShowCompletion();
-    return 0;
 }
 
 }  // namespace install

@@ -1,9 +1,10 @@
 // The install procedure: what Setup does when the user clicks OK. It runs without a window, so
-// that it can be called directly; the window passes in how to tell the user.
+// that it can be called directly; the window tells the user how it ended.
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "scoped.h"
@@ -29,30 +30,16 @@ enum ErrorNumber : int {
     kAutomationError = 440,     // the host failed to answer
 };
 
-inline constexpr wchar_t kTitle[] = L"Setup";
-inline constexpr wchar_t kCompletionText[] =
-    L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
-
 // The error report's text: the error number, what failed, and the path or value involved.
 std::wstring ErrorReportText(const Error& error);
-
-// How the procedure tells the user: the completion message or the error report, each modal.
-class UserInterface {
-public:
-    virtual void ShowCompletion() = 0;
-    virtual void ShowError(const Error& error) = 0;
-
-protected:
-    ~UserInterface() = default;
-};
 
 // The folder of the running program, with no trailing backslash except at a drive root.
 std::wstring InstallSetPath();
 
-// Installs from `installSet`, keeping the host application object in `host`, and tells the user
-// through `ui`. Gives 0 after the completion message, or the error number after the error report.
+// Installs from `installSet`, keeping the host application object in `host`. Gives nothing when
+// the installation is complete, or the error that ended it; the caller tells the user either way.
 // A failed first installation leaves no host profile, so that the next run is a first
 // installation again; nothing on disk changes before every text is known to fit the ANSI code page.
-int Run(const std::wstring& installSet, ComPtr<IDispatch>& host, UserInterface& ui);
+std::optional<Error> Run(const std::wstring& installSet, ComPtr<IDispatch>& host);
 
 }  // namespace install

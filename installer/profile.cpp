@@ -23,15 +23,17 @@ std::wstring ReadKey(const std::wstring& file, const std::wstring& key) {
     std::string_view value(buffer, sizeof buffer);
     value = value.substr(0, value.find('\0'));  // no NUL at all gives empty text below
     if (value.size() == sizeof buffer) return {};
-    // A value cut at the buffer's end may end in the first half of a double-byte character:
-    // keep only whole characters.
+    return FromAnsi(WholeCharacters(value));
+}
+
+std::string_view WholeCharacters(std::string_view bytes) {
     size_t whole = 0;
-    while (whole < value.size()) {
-        const size_t step = IsDBCSLeadByte(static_cast<BYTE>(value[whole])) ? 2 : 1;
-        if (whole + step > value.size()) break;
+    while (whole < bytes.size()) {
+        const size_t step = IsDBCSLeadByte(static_cast<BYTE>(bytes[whole])) ? 2 : 1;
+        if (whole + step > bytes.size()) break;
         whole += step;
     }
-    return FromAnsi(value.substr(0, whole));
+    return bytes.substr(0, whole);
 }
 
 std::wstring MyKeyValue(const std::wstring& installSet, const std::wstring& keyName) {

@@ -24,6 +24,10 @@ WriteResult WriteKey(const std::wstring& file, const char* key, std::wstring_vie
 // file, section or key is missing; a longer value comes back cut to 254 bytes.
 std::wstring ReadKey(const std::wstring& file, const std::wstring& key);
 
+// The longest start of `bytes` (ANSI code page text) that holds whole characters only: a value cut
+// at the read buffer's end may end in the first half of a double-byte character.
+std::string_view WholeCharacters(std::string_view bytes);
+
 // Reads `keyName` from the profile shipped in the install set.
 std::wstring MyKeyValue(const std::wstring& installSet, const std::wstring& keyName);
 

@@ -10,7 +10,7 @@
 
 class Form1 final : public ui::Window {
 public:
-    Form1() = default;
+    Form1();
 
     // Creates the window with `caption` as the label's text and shows it, modeless and without
     // owner, where Windows puts new windows.
@@ -18,11 +18,7 @@ public:
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    void Layout(UINT dpi);
 
     HWND Label1 = nullptr;
     HWND Command1 = nullptr;
-    HWND lastFocus_ = nullptr;
-    UniqueHfont labelFont_;
-    UniqueHfont buttonFont_;
 };

@@ -26,7 +26,7 @@ Outcome RemoveAll(ComPtr<IDispatch>& host) {
     if (SUCCEEDED(connected) &&
         SUCCEEDED(host::ReadText(host.Get(), L"StartupPath", startupFolder))) {
         outcome.hostReached = true;
-        const std::wstring addIn = startupFolder + kAddInName;
+        const std::wstring addIn = startupFolder + host::kAddInName;
         DeleteFileW(addIn.c_str());
         outcome.addInRemains = GetFileAttributesW(addIn.c_str()) != INVALID_FILE_ATTRIBUTES;
     }

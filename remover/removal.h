@@ -12,7 +12,6 @@ namespace removal {
 
 // The per-user settings section "Vorn" of application "Halvorsk".
 inline constexpr wchar_t kSettingsKey[] = L"Software\\VB and VBA Program Settings\\Halvorsk\\Vorn";
-inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
 
 // What is left after the attempt.
 struct Outcome {

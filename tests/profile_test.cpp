@@ -1,4 +1,5 @@
-// The profile file as the add-in reads it: keys in section CurveInformation, in code page 936.
+// The profile shipped in the install set, read the way the add-in's own files are: section
+// CurveInformation, code page 936, a 255-byte buffer.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -6,62 +7,56 @@
 #include "files.h"
 #include "profile.h"
 
-class ProfileTest : public testing::Test {
-protected:
-    TempFolder folder{L"profile"};
-    std::wstring file = folder / L"QorvelProfile.ini";
-};
+namespace {
 
-TEST_F(ProfileTest, MyKeyValueReadsTheShippedProfileWithinItsLimits) {
-    const std::string long300(300, 'x');
-    std::string longChinese = "a";
-    for (int i = 0; i < 200; ++i) longChinese += "\xD6\xD0";  // 中
-    WriteBytes(file,
-               "[Other]\r\nVer=9\r\n"
-               "[CurveInformation]\r\nVer=2.5\r\nEmpty=\r\nName=\xD6\xD0\xCE\xC4\r\n"
-               "Long=" +
-                   long300 + "\r\nLongChinese=" + longChinese + "\r\n");
+// A value cut at the buffer's end keeps whole characters only: a lone lead byte would be read
+// back as another character and written on into the host profile.
+TEST(Profile, ACutValueKeepsWholeCharacters) {
     const struct {
         int row;
+        std::string_view bytes, want;
+    } rows[] = {
+        {1, "", ""},
+        {2, "abc", "abc"},
+        {3, "a\xD6\xD0", "a\xD6\xD0"},        // a中
+        {4, "a\xD6\xD0\xD6", "a\xD6\xD0"},    // a中 and the first half of 中
+        {5, "\xD6", ""},                      // a lone lead byte
+        {6, "\xD6\xD0\x80", "\xD6\xD0\x80"},  // 0x80 (€) is a single byte in code page 936
+        {7, "\xB0\xA1\xB0", "\xB0\xA1"},      // 啊 and a lead byte
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(profile::WholeCharacters(row.bytes), row.want) << "row " << row.row;
+    }
+}
+
+TEST(Profile, MyKeyValueReadsSectionCurveInformationWithinItsLimits) {
+    TempFolder folder{L"profile"};
+    std::string chinese = "a";
+    for (int i = 0; i < 200; ++i) chinese += "\xD6\xD0";  // 中
+    const struct {
+        int row;
+        std::string file;  // "<none>": no shipped profile at all
         const wchar_t* key;
         std::wstring want;
     } rows[] = {
-        {1, L"Ver", L"2.5"},
-        {2, L"Empty", L""},
-        {3, L"Missing", L""},
-        {4, L"Name", L"中文"},
-        {5, L"Long", std::wstring(254, L'x')},
-        // 254 bytes end in the first half of a character: only whole characters come back.
-        {6, L"LongChinese", L"a" + std::wstring(126, L'中')},
+        {1, "[Other]\r\nVer=9\r\n[CurveInformation]\r\nVer=2.5\r\n", L"Ver", L"2.5"},
+        {2, "[CurveInformation]\r\nVer=\r\n", L"Ver", L""},
+        {3, "[CurveInformation]\r\nOther=1\r\n", L"Ver", L""},
+        {4, "[Other]\r\nVer=9\r\n", L"Ver", L""},
+        {5, "<none>", L"Ver", L""},
+        {6, "[CurveInformation]\r\nName=\xD6\xD0\xCE\xC4\r\n", L"Name", L"中文"},
+        {7, "[CurveInformation]\r\nLong=" + std::string(300, 'x') + "\r\n", L"Long",
+         std::wstring(254, L'x')},
+        // 254 bytes end in the first half of a character: whole characters come back.
+        {8, "[CurveInformation]\r\nLong=" + chinese + "\r\n", L"Long",
+         L"a" + std::wstring(126, L'中')},
     };
     for (const auto& row : rows) {
+        DeleteFileW((folder / L"QorvelProfile.ini").c_str());
+        if (row.file != "<none>") WriteBytes(folder / L"QorvelProfile.ini", row.file);
         EXPECT_EQ(Utf8(profile::MyKeyValue(folder.path(), row.key)), Utf8(row.want))
             << "row " << row.row;
     }
 }
 
-TEST_F(ProfileTest, MyKeyValueIsEmptyWithoutFileOrSection) {
-    EXPECT_EQ(profile::MyKeyValue(folder.path(), L"Ver"), L"");
-    WriteBytes(file, "[Other]\r\nVer=9\r\n");
-    EXPECT_EQ(profile::MyKeyValue(folder.path(), L"Ver"), L"");
-}
-
-TEST_F(ProfileTest, ARefusedWriteIsReportedAndChangesNothing) {
-    const std::string before = "[CurveInformation]\r\nFilePath=old\r\n";
-    WriteBytes(file, before);
-    {
-        LockedFile lock(file);
-        EXPECT_EQ(profile::WriteKey(file, "FilePath", L"new"), profile::WriteResult::kRefused);
-    }
-    EXPECT_EQ(ReadBytes(file), before);
-}
-
-TEST_F(ProfileTest, TextOutsideCodePage936IsNeverWrittenWithQuestionMarks) {
-    const std::string before = "[CurveInformation]\r\nFilePath=old\r\n";
-    WriteBytes(file, before);
-    EXPECT_EQ(profile::WriteKey(file, "FilePath", L"C:\\한글\\Qorvel.xlt"),
-              profile::WriteResult::kUnrepresentable);
-    EXPECT_EQ(profile::WriteKey(folder / L"한글.ini", "FilePath", L"x"),
-              profile::WriteResult::kUnrepresentable);
-    EXPECT_EQ(ReadBytes(file), before);
-}
+}  // namespace

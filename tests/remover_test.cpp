@@ -1,11 +1,13 @@
 // The real remover.exe against the stand-in host: what it takes away, what it leaves, and what
-// its notice says.
+// its notice says; and the notice made in the test's own process, to see what it draws.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
 
+#include "Form1.h"
 #include "files.h"
 #include "removal.h"
 #include "scoped.h"
@@ -15,6 +17,7 @@ namespace {
 
 constexpr wchar_t kHalvorsk[] = L"Software\\VB and VBA Program Settings\\Halvorsk";
 constexpr wchar_t kRemoved[] = L"Morvane\r\n\r\n已从你的系统中移除!";
+constexpr wchar_t kOK[] = L"确\u3000定";
 
 bool KeyExists(const std::wstring& path) {
     UniqueHkey key;
@@ -52,17 +55,12 @@ protected:
     }
     ~RemoverTest() override { RegDeleteTreeW(HKEY_CURRENT_USER, kHalvorsk); }
 
-    // Runs the remover and gives its notice.
+    // Runs the remover and gives its notice, once it is ready for keys.
     HWND Run() {
         program = std::make_unique<Program>(removerExe);
         const HWND notice = WaitForWindowWithFocus(*program, L"提示");
         EXPECT_NE(notice, nullptr) << "no notice";
         return notice;
-    }
-
-    std::wstring NoticeText(HWND notice) {
-        const auto children = ChildrenOf(notice);
-        return children.empty() ? L"" : children[0].text;
     }
 
     void ExpectSettingsGoneAndSiblingsKept() {
@@ -99,57 +97,64 @@ TEST_F(RemoverTest, RemovesTheAddInAndTheSettingsAndSaysSo) {
     const auto children = ChildrenOf(notice);
     ASSERT_EQ(children.size(), 2u);
     EXPECT_EQ(Utf8(children[0].text), Utf8(kRemoved));
-    EXPECT_EQ(children[0].rect.left, 16);
-    EXPECT_EQ(children[0].rect.top, 24);
-    EXPECT_EQ(children[0].rect.right, 16 + 193);
-    EXPECT_EQ(children[0].rect.bottom, 24 + 57);
-    EXPECT_EQ(Utf8(children[1].text), Utf8(L"确\u3000定"));
-    EXPECT_EQ(children[1].rect.left, 120);
-    EXPECT_EQ(children[1].rect.top, 104);
-    EXPECT_EQ(children[1].rect.right, 120 + 57);
-    EXPECT_EQ(children[1].rect.bottom, 104 + 25);
+    EXPECT_EQ(children[0].rect, (RECT{16, 24, 16 + 193, 24 + 57}));
+    EXPECT_EQ(Utf8(children[1].text), Utf8(kOK));
+    EXPECT_EQ(children[1].rect, (RECT{120, 104, 120 + 57, 104 + 25}));
     EXPECT_EQ(children[1].style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
     EXPECT_TRUE(WaitForFocus(notice, children[1].window)) << "the focus is not on Command1";
     EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
-
-    PressKey(notice, VK_RETURN);
-    EXPECT_EQ(program->WaitForExit(), 0u);
 }
 
-TEST_F(RemoverTest, SecondRunFindsNothingAndShowsTheSameNotice) {
-    HWND notice = Run();
-    ASSERT_NE(notice, nullptr);
-    Click(FindChild(ChildrenOf(notice), L"确\u3000定")->window);
-    EXPECT_EQ(program->WaitForExit(), 0u);
+// Whatever stands in the way, the settings go; the notice says what is left and what to do.
+TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
+    std::unique_ptr<LockedFile> excelHasItOpen;
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        bool addInRemains;
+        const wchar_t* notice;
+    } rows[] = {
+        {"nothing left to remove", [&] { DeleteFileW(addIn.c_str()); }, false, kRemoved},
+        {"Excel unreachable", [&] { host.Set(L"CreateFails", L"80080005"); }, true,
+         L"无法连接 Excel，\r\n加载项可能仍安装着。"},
+        {"add-in held open", [&] { excelHasItOpen = std::make_unique<LockedFile>(addIn); }, true,
+         L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.arrange();
+        const HWND notice = Run();
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(FileExists(addIn), row.addInRemains);
+        ExpectSettingsGoneAndSiblingsKept();
+        EXPECT_EQ(Utf8(ChildrenOf(notice).at(0).text), Utf8(row.notice));
+        Click(FindChild(ChildrenOf(notice), kOK)->window);
+        EXPECT_EQ(program->WaitForExit(), 0u);
 
-    notice = Run();
-    ASSERT_NE(notice, nullptr);
-    EXPECT_EQ(Utf8(NoticeText(notice)), Utf8(kRemoved));
-    PressKey(notice, VK_SPACE);
-    EXPECT_EQ(program->WaitForExit(), 0u);
+        excelHasItOpen.reset();
+        host.Set(L"CreateFails", L"0");
+        WriteBytes(addIn, "add-in workbook");
+        SetValue(std::wstring(kHalvorsk) + L"\\Vorn", L"LastCurve", L"C:\\data\\run7.crv");
+    }
 }
 
-TEST_F(RemoverTest, ExcelUnreachableStillDeletesTheSettingsAndSaysTheAddInMayRemain) {
-    host.Set(L"CreateFails", L"80080005");
-    const HWND notice = Run();
-    ASSERT_NE(notice, nullptr);
-
-    EXPECT_TRUE(FileExists(addIn));
-    ExpectSettingsGoneAndSiblingsKept();
-    EXPECT_EQ(Utf8(NoticeText(notice)), Utf8(L"无法连接 Excel，\r\n加载项可能仍安装着。"));
-
-    PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_EQ(program->WaitForExit(), 0u);
-}
-
-TEST_F(RemoverTest, AddInHeldOpenStaysAndTheNoticeSaysToCloseExcel) {
-    LockedFile excelHasItOpen(addIn);
-    const HWND notice = Run();
-    ASSERT_NE(notice, nullptr);
-
-    EXPECT_TRUE(FileExists(addIn));
-    ExpectSettingsGoneAndSiblingsKept();
-    EXPECT_EQ(Utf8(NoticeText(notice)), Utf8(L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。"));
+// Enter and Space press the button, which has the focus; the close command ends the program too.
+TEST_F(RemoverTest, KeysAndTheCloseCommandEndTheProgram) {
+    const struct {
+        const char* name;
+        void (*act)(HWND notice);
+    } rows[] = {
+        {"Enter", [](HWND notice) { PressKey(notice, VK_RETURN); }},
+        {"Space", [](HWND notice) { PressKey(notice, VK_SPACE); }},
+        {"close command", [](HWND notice) { PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HWND notice = Run();
+        ASSERT_NE(notice, nullptr);
+        row.act(notice);
+        EXPECT_EQ(program->WaitForExit(), 0u);
+    }
 }
 
 // Every notice fits the label at 96 dpi, in the label's font, without clipping.
@@ -159,9 +164,9 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
     font.lfWeight = FW_NORMAL;
     font.lfCharSet = GB2312_CHARSET;
     lstrcpyW(font.lfFaceName, L"宋体");
-    UniqueHfont songTi(CreateFontIndirectW(&font));
-    const HDC dc = CreateCompatibleDC(nullptr);
-    SelectObject(dc, songTi.get());
+    const UniqueHfont songTi(CreateFontIndirectW(&font));
+    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    const SelectedObject selected(dc.get(), songTi.get());
 
     for (const bool hostReached : {true, false}) {
         for (const bool addInRemains : {false, true}) {
@@ -170,7 +175,8 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
                 const std::wstring text =
                     removal::NoticeText({hostReached, addInRemains, settingsRemain});
                 RECT area = {0, 0, 193, 0};
-                DrawTextW(dc, text.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+                DrawTextW(dc.get(), text.c_str(), -1, &area,
+                          DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
                 EXPECT_LE(area.right, 193) << Utf8(text);
                 EXPECT_LE(area.bottom, 57) << Utf8(text);
                 const bool complete = hostReached && !addInRemains && !settingsRemain;
@@ -178,7 +184,51 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
             }
         }
     }
-    DeleteDC(dc);
+}
+
+// The notice made in this process: its label's ink, and what Esc does.
+class NoticeDrawing : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(notice.Show(GetModuleHandleW(nullptr), SW_HIDE, kRemoved));
+        label = GetDlgItem(notice.handle(), 100);
+    }
+    void TearDown() override {
+        if (IsWindow(notice.handle())) DestroyWindow(notice.handle());
+        MSG message;  // the window's end posts the program's WM_QUIT: not for this thread
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    Form1 notice;
+    HWND label = nullptr;
+};
+
+// The text's own pixels are pure blue; where the font is smoothed, its edges blend blue into the
+// background and take no other hue.
+TEST_F(NoticeDrawing, LabelTextIsPureBlue) {
+    const Bitmap drawn = Render(label);
+    const COLORREF background = GetSysColor(COLOR_BTNFACE);
+    int pure = 0;
+    for (const COLORREF pixel : drawn.pixels) {
+        if (pixel == background) continue;
+        pure += pixel == RGB(0, 0, 255);
+        const int red = GetRValue(pixel), green = GetGValue(pixel), blue = GetBValue(pixel);
+        ASSERT_TRUE(red == green && blue > red)
+            << "red " << red << ", green " << green << ", blue " << blue;
+    }
+    EXPECT_GT(pure, 0) << "no pixel of pure blue (0, 0, 255)";
+    EXPECT_EQ(InkBands(drawn, background).size(), 2u) << "Morvane, an empty line, the message";
+}
+
+// Esc is handled before the quit that this test posts after it: the notice is still there.
+TEST_F(NoticeDrawing, EscDoesNothing) {
+    const HWND button = GetDlgItem(notice.handle(), 101);
+    PostMessageW(button, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(button, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    PostQuitMessage(7);
+    EXPECT_EQ(ui::RunMessageLoop(notice.handle()), 7);
+    EXPECT_TRUE(IsWindow(notice.handle()));
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// The real Setup.exe, started from an install set and driven as a user would drive it.
+// The real Setup.exe, started from an install set and driven as a user would drive it; and its
+// window made in the test's own process, to see what it draws.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
 
+#include "fLanguage.h"
 #include "files.h"
 #include "ui_driver.h"
 
@@ -14,20 +17,59 @@ using Lines = std::vector<std::string>;
 
 constexpr char kAddIn[] = "add-in workbook";
 constexpr char kShipped[] = "[CurveInformation]\r\nVer=1.5\r\n";
+constexpr wchar_t kOK[] = L"确\u3000定";
+constexpr wchar_t kCancel[] = L"取\u3000消";
 constexpr wchar_t kAnnouncement[] =
     L"安装程序将要安装“Morvane”\r\r\r到你的系统中，点击“确定”开始安装,\r\r\r"
     L"点击“取消”将放弃安装！　　　　　　　　　　　";
 constexpr wchar_t kCompletion[] =
     L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
 
-bool SameRect(const RECT& got, const RECT& want) {
-    return got.left == want.left && got.top == want.top && got.right == want.right &&
-           got.bottom == want.bottom;
+// The twips layout in pixels, rounded: 15 twips a pixel at 96 dpi, 10 at 144 dpi.
+struct Layout {
+    SIZE client;
+    RECT label, ok, cancel;
+};
+constexpr Layout kAt96 = {
+    {380, 260}, {16, 32, 353, 153}, {280, 200, 345, 231}, {192, 200, 257, 231}};
+constexpr Layout kAt144 = {
+    {570, 390}, {24, 48, 530, 230}, {420, 300, 518, 346}, {288, 300, 386, 346}};
+
+HWND Button(HWND window, const wchar_t* caption) {
+    const auto children = ChildrenOf(window);
+    const Control* button = FindChild(children, caption);
+    return button ? button->window : nullptr;
 }
 
-std::string Describe(const RECT& r) {
-    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" +
-           std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
+// The controls' places; the client area's size too, where the window is shown at that DPI.
+void ExpectLayout(HWND window, const Layout& want, bool shownAtThatDpi) {
+    if (shownAtThatDpi) {
+        const SIZE client = ClientSize(window);
+        EXPECT_EQ(client.cx, want.client.cx);
+        EXPECT_EQ(client.cy, want.client.cy);
+    }
+    const auto children = ChildrenOf(window);
+    ASSERT_EQ(children.size(), 3u);
+    const Control* label = FindChild(children, kAnnouncement);
+    const Control* ok = FindChild(children, kOK);
+    const Control* cancel = FindChild(children, kCancel);
+    ASSERT_TRUE(label && ok && cancel) << "controls: " << Utf8(children[0].text) << " | "
+                                       << Utf8(children[1].text) << " | " << Utf8(children[2].text);
+    EXPECT_EQ(label->rect, want.label);
+    EXPECT_EQ(ok->rect, want.ok);
+    EXPECT_EQ(cancel->rect, want.cancel);
+    EXPECT_EQ(ok->style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON)) << "not a default button";
+    EXPECT_EQ(cancel->style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
+}
+
+// The message box the program shows: its text, and its buttons.
+std::wstring MessageText(HWND box, int* buttons = nullptr) {
+    std::wstring text;
+    for (const auto& child : ChildrenOf(box)) {
+        if (child.id == 0xFFFF) text = child.text;
+        if (buttons && child.className == L"Button" && (child.style & WS_VISIBLE)) ++*buttons;
+    }
+    return text;
 }
 
 class SetupWindowTest : public testing::Test {
@@ -44,7 +86,7 @@ protected:
         host.Set(L"Version", L"14.0");
     }
 
-    // Starts Setup and gives its window.
+    // Starts Setup and gives its window, once it is ready for keys.
     HWND Start(const std::wstring& exe) {
         program = std::make_unique<Program>(exe);
         const HWND window = WaitForWindowWithFocus(*program, L"安装");
@@ -53,31 +95,15 @@ protected:
     }
     HWND Start() { return Start(setupExe); }
 
-    HWND Button(HWND window, const wchar_t* caption) {
-        const auto children = ChildrenOf(window);
-        const Control* button = FindChild(children, caption);
-        return button ? button->window : nullptr;
-    }
-
     // Waits for the completion message, checks it, and presses its one button.
     void ExpectCompletionAndDismiss(HWND window) {
         const HWND box = WaitForWindow(*program, L"#32770", L"Setup");
         ASSERT_NE(box, nullptr) << "no completion message";
         EXPECT_EQ(GetWindow(box, GW_OWNER), window) << "the message is owned by the window";
-        HWND onlyButton = nullptr;
         int buttons = 0;
-        for (const auto& child : ChildrenOf(box)) {
-            if (child.id == 0xFFFF) {
-                EXPECT_EQ(Utf8(child.text), Utf8(kCompletion));
-            }
-            if (child.className == L"Button" && (child.style & WS_VISIBLE)) {
-                ++buttons;
-                onlyButton = child.window;
-            }
-        }
+        EXPECT_EQ(Utf8(MessageText(box, &buttons)), Utf8(kCompletion));
         EXPECT_EQ(buttons, 1);
-        EXPECT_EQ(GetDlgCtrlID(onlyButton), IDOK);
-        Click(onlyButton);
+        Click(GetDlgItem(box, IDOK));
         EXPECT_EQ(program->WaitForExit(), 0u);
         EXPECT_FALSE(IsWindow(window));
     }
@@ -100,49 +126,16 @@ protected:
 };
 
 // Runs at 96 dpi in the main prefix and at 144 dpi in the alt one.
-TEST_F(SetupWindowTest, LayoutFollowsTheTwipsAtTheScreensDpi) {
+TEST_F(SetupWindowTest, WindowAsShown) {
     const HWND window = Start();
     ASSERT_NE(window, nullptr);
-    const HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-
-    struct Layout {
-        SIZE client;
-        RECT label, ok, cancel;
-    };
-    // Twips to pixels: 15 a pixel at 96 dpi, 10 at 144 dpi, rounded.
-    const Layout at96 = {
-        {380, 260}, {16, 32, 353, 153}, {280, 200, 345, 231}, {192, 200, 257, 231}};
-    const Layout at144 = {
-        {570, 390}, {24, 48, 530, 230}, {420, 300, 518, 346}, {288, 300, 386, 346}};
+    const UniqueWindowDc screen(nullptr);
+    const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
     ASSERT_TRUE(dpi == 96 || dpi == 144) << dpi;
-    const Layout& want = dpi == 96 ? at96 : at144;
 
-    const SIZE client = ClientSize(window);
-    EXPECT_EQ(client.cx, want.client.cx);
-    EXPECT_EQ(client.cy, want.client.cy);
-
-    const auto children = ChildrenOf(window);
-    ASSERT_EQ(children.size(), 3u);
-    const Control* label = FindChild(children, kAnnouncement);
-    const Control* ok = FindChild(children, L"确\u3000定");
-    const Control* cancel = FindChild(children, L"取\u3000消");
-    ASSERT_TRUE(label && ok && cancel) << "controls: " << Utf8(children[0].text) << " | "
-                                       << Utf8(children[1].text) << " | " << Utf8(children[2].text);
-    EXPECT_TRUE(SameRect(label->rect, want.label)) << Describe(label->rect);
-    EXPECT_TRUE(SameRect(ok->rect, want.ok)) << Describe(ok->rect);
-    EXPECT_TRUE(SameRect(cancel->rect, want.cancel)) << Describe(cancel->rect);
-    EXPECT_EQ(ok->style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON)) << "not a default button";
-    EXPECT_EQ(cancel->style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
-}
-
-TEST_F(SetupWindowTest, WindowStandsCentredWithTheFocusOnOk) {
-    const HWND window = Start();
-    ASSERT_NE(window, nullptr);
     EXPECT_EQ(TextOf(window), L"安装");
-    EXPECT_TRUE(WaitForFocus(window, Button(window, L"确\u3000定"))) << "the focus is not on OK";
-
+    ExpectLayout(window, dpi == 96 ? kAt96 : kAt144, true);
+    EXPECT_TRUE(WaitForFocus(window, Button(window, kOK))) << "the focus is not on OK";
     RECT frame, work;
     GetWindowRect(window, &frame);
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -150,88 +143,113 @@ TEST_F(SetupWindowTest, WindowStandsCentredWithTheFocusOnOk) {
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
 }
 
-TEST_F(SetupWindowTest, OkInstallsThenTheCompletionMessageEndsTheProgram) {
-    const HWND window = Start();
-    ASSERT_NE(window, nullptr);
-    Click(Button(window, L"确\u3000定"));
-    ExpectCompletionAndDismiss(window);
-    EXPECT_EQ(ReadBytes(addIn), kAddIn);
-    const Lines profile = ProfileLines(hostProfile);
-    ASSERT_EQ(profile.size(), 7u);
-    EXPECT_EQ(profile[2], "FilePath=" + Cp936(installSet) + "\\Qorvel.xltm");
-}
-
-TEST_F(SetupWindowTest, EnterRightAfterStartInstalls) {
-    const HWND window = Start();
-    ASSERT_NE(window, nullptr);
-    PressKey(window, VK_RETURN);
-    ExpectCompletionAndDismiss(window);
-    EXPECT_EQ(ReadBytes(addIn), kAddIn);
-}
-
-// Tab moves the focus to Cancel; Enter and Space then press Cancel, not OK.
-TEST_F(SetupWindowTest, EnterAndSpacePressOnlyTheFocusedButton) {
-    for (const UINT key : {VK_RETURN, VK_SPACE}) {
-        SCOPED_TRACE(key == VK_RETURN ? "Enter" : "Space");
-        const HWND window = Start();
-        ASSERT_NE(window, nullptr);
-        PressKey(window, VK_TAB);
-        ASSERT_TRUE(WaitForFocus(window, Button(window, L"取\u3000消")));
-        PressKey(window, key);
-        EXPECT_EQ(program->WaitForExit(), 0u);
-        ExpectNothingWritten();
-    }
-}
-
-TEST_F(SetupWindowTest, EscDoesNothing) {
-    const HWND window = Start();
-    ASSERT_NE(window, nullptr);
-    PressKey(window, VK_ESCAPE);
-    // Posted keys are handled in order: once Tab has moved the focus, Esc has been handled.
-    PressKey(window, VK_TAB);
-    EXPECT_TRUE(WaitForFocus(window, Button(window, L"取\u3000消")));
-    EXPECT_TRUE(program->Running());
-    EXPECT_TRUE(IsWindowVisible(window));
-    EXPECT_FALSE(HasWindow(*program, L"#32770"));
-    ExpectNothingWritten();
-}
-
-TEST_F(SetupWindowTest, CancelAndTheCloseCommandWriteNothing) {
+// Enter presses the button that has the focus, OK at first; Esc does nothing; Cancel and the
+// close command end the program and write nothing.
+TEST_F(SetupWindowTest, KeysCancelAndClose) {
+    enum Outcome { kInstalls, kEndsWithNothingWritten, kStaysOpen };
     const struct {
         const char* name;
-        void (*close)(HWND window, HWND cancel);
+        std::function<void(HWND window)> act;
+        Outcome outcome;
     } rows[] = {
-        {"Cancel", [](HWND, HWND cancel) { Click(cancel); }},
-        {"close command",
-         [](HWND window, HWND) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"Enter right after start", [](HWND w) { PressKey(w, VK_RETURN); }, kInstalls},
+        {"Tab, Enter",
+         [](HWND w) {
+             PressKey(w, VK_TAB);
+             ASSERT_TRUE(WaitForFocus(w, Button(w, kCancel)));
+             PressKey(w, VK_RETURN);
+         },
+         kEndsWithNothingWritten},
+        {"Tab, Space",
+         [](HWND w) {
+             PressKey(w, VK_TAB);
+             ASSERT_TRUE(WaitForFocus(w, Button(w, kCancel)));
+             PressKey(w, VK_SPACE);
+         },
+         kEndsWithNothingWritten},
+        // Posted keys are handled in order: once Tab has moved the focus, Esc has been handled.
+        {"Esc",
+         [](HWND w) {
+             PressKey(w, VK_ESCAPE);
+             PressKey(w, VK_TAB);
+             EXPECT_TRUE(WaitForFocus(w, Button(w, kCancel)));
+         },
+         kStaysOpen},
+        {"Cancel", [](HWND w) { Click(Button(w, kCancel)); }, kEndsWithNothingWritten},
+        {"close command", [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); },
+         kEndsWithNothingWritten},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const HWND window = Start();
         ASSERT_NE(window, nullptr);
-        row.close(window, Button(window, L"取\u3000消"));
-        EXPECT_EQ(program->WaitForExit(), 0u);
-        ExpectNothingWritten();
+        row.act(window);
+        switch (row.outcome) {
+            case kInstalls:
+                ExpectCompletionAndDismiss(window);
+                EXPECT_EQ(ReadBytes(addIn), kAddIn);
+                DeleteFileW(addIn.c_str());
+                DeleteFileW(hostProfile.c_str());
+                break;
+            case kEndsWithNothingWritten:
+                EXPECT_EQ(program->WaitForExit(), 0u);
+                ExpectNothingWritten();
+                break;
+            case kStaysOpen:
+                EXPECT_TRUE(program->Running());
+                EXPECT_TRUE(IsWindowVisible(window));
+                EXPECT_EQ(FindTopWindow(program->id(), L"#32770", nullptr), nullptr);
+                ExpectNothingWritten();
+                break;
+        }
+        host.ClearCalls();
     }
 }
 
-TEST_F(SetupWindowTest, FailedInstallationShowsTheErrorReportAndEnds) {
-    DeleteFileW((installSet + L"\\setup.xla").c_str());
-    const HWND window = Start();
-    ASSERT_NE(window, nullptr);
-    Click(Button(window, L"确\u3000定"));
-
-    const HWND box = WaitForWindow(*program, L"#32770", L"Setup");
-    ASSERT_NE(box, nullptr) << "no error report";
-    std::wstring text;
-    for (const auto& child : ChildrenOf(box)) {
-        if (child.id == 0xFFFF) text = child.text;
+// OK runs the installation and tells how it ended: the completion message, or the error report;
+// the exit code says which. An install set at a drive root records paths with two backslashes.
+TEST_F(SetupWindowTest, OkInstallsAndSaysHowItEnded) {
+    // The test prefix maps R: to a folder of the build.
+    CopyFileW(setupExe.c_str(), L"R:\\Setup.exe", FALSE);
+    WriteBytes(L"R:\\setup.xla", kAddIn);
+    WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
+    const struct {
+        const char* name;
+        std::wstring exe;
+        bool withAddIn;
+        std::wstring report;  // empty: the completion message
+        std::string filePath;
+    } rows[] = {
+        {"install set with setup.xla", setupExe, true, L"",
+         "FilePath=" + Cp936(installSet) + "\\Qorvel.xltm"},
+        {"install set at a drive root", L"R:\\Setup.exe", true, L"", "FilePath=R:\\\\Qorvel.xltm"},
+        {"install set without setup.xla", setupExe, false,
+         L"运行时错误 '53'：\n\n找不到要复制的文件：\n" + installSet + L"\\setup.xla", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeleteFileW(hostProfile.c_str());
+        if (!row.withAddIn) DeleteFileW((installSet + L"\\setup.xla").c_str());
+        const HWND window = Start(row.exe);
+        ASSERT_NE(window, nullptr);
+        Click(Button(window, kOK));
+        if (row.report.empty()) {
+            ExpectCompletionAndDismiss(window);
+            const Lines profile = LinesOf(ReadBytes(hostProfile));
+            ASSERT_EQ(profile.size(), 7u);
+            EXPECT_EQ(profile[2], row.filePath);
+        } else {
+            const HWND box = WaitForWindow(*program, L"#32770", L"Setup");
+            ASSERT_NE(box, nullptr) << "no error report";
+            EXPECT_EQ(Utf8(MessageText(box)), Utf8(row.report));
+            PressKey(box, VK_RETURN);
+            EXPECT_EQ(program->WaitForExit(), 53u);
+            EXPECT_FALSE(FileExists(hostProfile)) << "a failed first installation leaves none";
+        }
     }
-    EXPECT_EQ(Utf8(text),
-              Utf8(L"运行时错误 '53'：\n\n找不到要复制的文件：\n" + installSet + L"\\setup.xla"));
-    PressKey(box, VK_RETURN);
-    EXPECT_EQ(program->WaitForExit(), 53u);
-    EXPECT_FALSE(FileExists(hostProfile)) << "a failed first installation leaves no host profile";
+    for (const wchar_t* file : {L"R:\\Setup.exe", L"R:\\setup.xla", L"R:\\QorvelProfile.ini"}) {
+        DeleteFileW(file);
+    }
 }
 
 // The process killed while the host is asked for its version: the profile and the add-in have
@@ -249,28 +267,11 @@ TEST_F(SetupWindowTest, KilledFirstInstallationIsCompletedByTheNextRun) {
     ASSERT_NE(window, nullptr);
     PressKey(window, VK_RETURN);
     ExpectCompletionAndDismiss(window);
-    const Lines profile = ProfileLines(hostProfile);
+    const Lines profile = LinesOf(ReadBytes(hostProfile));
     ASSERT_EQ(profile.size(), 7u);
     EXPECT_EQ(profile[3], "DtPath=" + Cp936(installSet) + "\\Data\\Qorvel.mdb");
     EXPECT_EQ(profile[6].substr(0, 9), "InstDate=");
     EXPECT_FALSE(FileExists(hostProfile + L".tmp"));
-}
-
-TEST_F(SetupWindowTest, InstallSetAtADriveRoot) {
-    // The test prefix maps R: to a folder of the build.
-    CopyFileW(setupExe.c_str(), L"R:\\Setup.exe", FALSE);
-    WriteBytes(L"R:\\setup.xla", kAddIn);
-    WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
-    const HWND window = Start(L"R:\\Setup.exe");
-    ASSERT_NE(window, nullptr);
-    PressKey(window, VK_RETURN);
-    ExpectCompletionAndDismiss(window);
-    const Lines profile = ProfileLines(hostProfile);
-    ASSERT_EQ(profile.size(), 7u);
-    EXPECT_EQ(profile[2], "FilePath=R:\\\\Qorvel.xltm");
-    for (const wchar_t* file : {L"R:\\Setup.exe", L"R:\\setup.xla", L"R:\\QorvelProfile.ini"}) {
-        DeleteFileW(file);
-    }
 }
 
 // DLLs named like commonly hijacked system DLLs, planted beside Setup, are never loaded. Wine
@@ -300,14 +301,60 @@ TEST_F(SetupWindowTest, DllsPlantedInTheInstallSetAreNeverLoaded) {
     }
     ASSERT_GT(loaded(), 0) << "the planted DLLs are not even considered (is WINEDLLOVERRIDES "
                               "set?): the test proves nothing";
-    for (const wchar_t* name : planted)
+    for (const wchar_t* name : planted) {
         DeleteFileW((installSet + L"\\" + name + L".loaded").c_str());
+    }
 
     const HWND window = Start();
     ASSERT_NE(window, nullptr);
     PressKey(window, VK_RETURN);
     ExpectCompletionAndDismiss(window);
     EXPECT_EQ(loaded(), 0);
+}
+
+// The window made in this process: what its label draws, and how it follows a change of DPI (its
+// frame stays at the screen's DPI here, so only the controls are compared).
+class SetupWindowDrawing : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(form.Show(GetModuleHandleW(nullptr), SW_HIDE));
+        label = GetDlgItem(form.handle(), 100);
+    }
+    void TearDown() override {
+        DestroyWindow(form.handle());
+        MSG message;  // the window's end posts the program's WM_QUIT: not for this thread
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    fLanguage form;
+    HWND label = nullptr;
+};
+
+// Three lines of text, with two empty lines between each pair: the lone carriage returns of the
+// announcement break the line once each.
+TEST_F(SetupWindowDrawing, LabelShowsThreeLinesTwoEmptyLinesApart) {
+    const Bitmap drawn = Render(label);
+    const auto bands = InkBands(drawn, GetSysColor(COLOR_BTNFACE));
+    TEXTMETRICW metrics = {};
+    {
+        const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+        const SelectedObject font(dc.get(),
+                                  reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+        GetTextMetricsW(dc.get(), &metrics);
+    }
+    ASSERT_EQ(bands.size(), 3u) << "ink bands in " << drawn.height << " rows";
+    for (size_t i = 1; i < bands.size(); ++i) {
+        EXPECT_NEAR(bands[i].first - bands[i - 1].first, 3 * metrics.tmHeight, 1)
+            << "lines " << i << " and " << i + 1 << ", line height " << metrics.tmHeight;
+    }
+}
+
+TEST_F(SetupWindowDrawing, DpiChangeTo144LaysTheWindowOutAgain) {
+    RECT suggested = {0, 0, 600, 440};
+    SendMessageW(form.handle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+    ExpectLayout(form.handle(), kAt144, false);
 }
 
 }  // namespace

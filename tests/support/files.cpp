@@ -4,56 +4,58 @@
 
 #include <stdexcept>
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size,
-                        nullptr, nullptr);
-    return result;
-}
-
-std::wstring Widen(std::string_view utf8) {
-    if (utf8.empty()) return {};
+std::string Encode(UINT codePage, std::wstring_view text) {
+    const int length = static_cast<int>(text.size());
     const int size =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), result.data(),
-                        size);
-    return result;
+        length ? WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr)
+               : 0;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    if (size)
+        WideCharToMultiByte(codePage, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+    return bytes;
 }
 
-std::string Cp936(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), result.data(), size,
-                        nullptr, nullptr);
-    return result;
+std::wstring Decode(UINT codePage, std::string_view bytes) {
+    const int length = static_cast<int>(bytes.size());
+    const int size =
+        length ? MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0) : 0;
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    if (size) MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), size);
+    return text;
+}
+
+std::vector<std::string> LinesOf(std::string_view bytes) {
+    std::vector<std::string> lines;
+    while (!bytes.empty()) {
+        const size_t end = std::min(bytes.find('\n'), bytes.size());
+        std::string_view line = bytes.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) lines.emplace_back(line);
+        bytes.remove_prefix(std::min(end + 1, bytes.size()));
+    }
+    return lines;
 }
 
 std::string ReadBytes(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
+    const UniqueHandle file =
+        OwnFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return "<missing>";
     std::string bytes;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
         bytes.append(buffer, got);
-    CloseHandle(file);
+    }
     return bytes;
 }
 
 void WriteBytes(const std::wstring& path, std::string_view bytes) {
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + Utf8(path));
+    const UniqueHandle file = OwnFileHandle(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) throw std::runtime_error("cannot write " + Utf8(path));
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 bool FileExists(const std::wstring& path) {
@@ -88,21 +90,6 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-std::vector<std::string> ProfileLines(const std::wstring& path) {
-    std::vector<std::string> lines;
-    const std::string bytes = ReadBytes(path);
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
 TempFolder::TempFolder(const wchar_t* name) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -131,21 +118,14 @@ void StandInHost::Set(const wchar_t* key, const std::wstring& value) {
 }
 
 std::vector<std::string> StandInHost::Calls() const {
-    std::vector<std::string> calls;
     const std::string log = ReadBytes(folder_ + L"\\calls.log");
-    if (log == "<missing>") return calls;
-    size_t start = 0;
-    for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
-        calls.push_back(log.substr(start, end - start));
-    }
-    return calls;
+    return log == "<missing>" ? std::vector<std::string>() : LinesOf(log);
 }
 
 void StandInHost::ClearCalls() { DeleteFileW((folder_ + L"\\calls.log").c_str()); }
 
 LockedFile::LockedFile(const std::wstring& path)
-    : handle_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
-    if (handle_ == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot lock " + Utf8(path));
+    : handle_(OwnFileHandle(
+          CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {
+    if (!handle_) throw std::runtime_error("cannot lock " + Utf8(path));
 }
-
-LockedFile::~LockedFile() { CloseHandle(handle_); }

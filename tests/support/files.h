@@ -3,24 +3,27 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-std::string Utf8(std::wstring_view text);
-std::wstring Widen(std::string_view utf8);
+#include "scoped.h"
 
-// The bytes of `text` in code page 936, as the profile calls store them.
-std::string Cp936(std::wstring_view text);
+// Text in and out of a code page: CP_UTF8 for messages, 936 for what the profile calls store.
+std::string Encode(UINT codePage, std::wstring_view text);
+std::wstring Decode(UINT codePage, std::string_view bytes);
+inline std::string Utf8(std::wstring_view text) { return Encode(CP_UTF8, text); }
+inline std::string Cp936(std::wstring_view text) { return Encode(936, text); }
+
+// The non-empty lines of `bytes`, without their line ends.
+std::vector<std::string> LinesOf(std::string_view bytes);
 
 std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, std::string_view bytes);
 bool FileExists(const std::wstring& path);
 void MakeFolder(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
-
-// The lines of a profile file, without line ends and blank lines, as bytes.
-std::vector<std::string> ProfileLines(const std::wstring& path);
 
 // A folder of the test's own under the temporary folder, emptied before and removed after.
 class TempFolder {
@@ -58,10 +61,15 @@ private:
 class LockedFile {
 public:
     explicit LockedFile(const std::wstring& path);
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-    ~LockedFile();
 
 private:
-    HANDLE handle_;
+    UniqueHandle handle_;
 };
+
+// Rectangles compare and print as got-versus-wanted.
+inline bool operator==(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+inline void PrintTo(const RECT& r, std::ostream* out) {
+    *out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ")";
+}

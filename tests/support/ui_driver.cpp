@@ -47,7 +47,7 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
 }  // namespace
 
 std::wstring BinFolder() {
-    std::wstring folder = L"Z:" + Widen(QORVEL_BIN_DIR);
+    std::wstring folder = L"Z:" + Decode(CP_UTF8, QORVEL_BIN_DIR);
     for (auto& c : folder) {
         if (c == L'/') c = L'\\';
     }
@@ -64,27 +64,26 @@ Program::Program(const std::wstring& exe) {
                         folder.c_str(), &startup, &info)) {
         throw std::runtime_error("cannot start " + Utf8(exe));
     }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
+    UniqueHandle thread(info.hThread);
+    process_.reset(info.hProcess);
     id_ = info.dwProcessId;
 }
 
 Program::~Program() {
     if (Running()) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 5000);
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
     }
-    CloseHandle(process_);
 }
 
 DWORD Program::WaitForExit(DWORD milliseconds) {
-    WaitForSingleObject(process_, milliseconds);
+    WaitForSingleObject(process_.get(), milliseconds);
     DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process_, &code);
+    GetExitCodeProcess(process_.get(), &code);
     return code;
 }
 
-bool Program::Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+bool Program::Running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption) {
     Search search = {processId, className, caption, nullptr};
@@ -108,10 +107,6 @@ HWND WaitForWindowWithFocus(const Program& program, const wchar_t* caption, DWOR
         Sleep(10);
     }
     return window;
-}
-
-bool HasWindow(const Program& program, const wchar_t* className) {
-    return FindTopWindow(program.id(), className, nullptr) != nullptr;
 }
 
 std::wstring TextOf(HWND window) {
@@ -164,4 +159,49 @@ void PressKey(HWND window, UINT virtualKey) {
     const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
     PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
     PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
+}
+
+Bitmap Render(HWND control) {
+    RECT client = {};
+    GetClientRect(control, &client);
+    Bitmap bitmap;
+    bitmap.width = client.right;
+    bitmap.height = client.bottom;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = bitmap.width;
+    info.bmiHeader.biHeight = -bitmap.height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    void* bits = nullptr;
+    const Unique<HBITMAP, ::DeleteObject> dib(
+        CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dib) return bitmap;
+    {
+        const SelectedObject selected(dc.get(), dib.get());
+        SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()),
+                     PRF_CLIENT | PRF_ERASEBKGND);
+        GdiFlush();
+    }
+    const auto* pixel = static_cast<const DWORD*>(bits);
+    for (int i = 0; i < bitmap.width * bitmap.height; ++i) {
+        bitmap.pixels.push_back(RGB(GetBValue(pixel[i]), GetGValue(pixel[i]), GetRValue(pixel[i])));
+    }
+    return bitmap;
+}
+
+std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background) {
+    std::vector<std::pair<int, int>> bands;
+    for (int y = 0; y < bitmap.height; ++y) {
+        bool ink = false;
+        for (int x = 0; x < bitmap.width && !ink; ++x) ink = bitmap.at(x, y) != background;
+        if (!ink) continue;
+        if (!bands.empty() && bands.back().second == y - 1) {
+            bands.back().second = y;
+        } else {
+            bands.push_back({y, y});
+        }
+    }
+    return bands;
 }

@@ -5,7 +5,10 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "scoped.h"
 
 // The build's programs folder as a Windows path (Z:\...\build\bin).
 std::wstring BinFolder();
@@ -24,7 +27,7 @@ public:
     bool Running() const;
 
 private:
-    HANDLE process_ = nullptr;
+    UniqueHandle process_;
     DWORD id_ = 0;
 };
 
@@ -46,8 +49,6 @@ HWND WaitForWindowWithFocus(const Program& program, const wchar_t* caption,
                             DWORD milliseconds = 10000);
 // The same for any process (`processId` 0) or a given one, without waiting.
 HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption);
-// Whether `program` has any visible top-level window of this class.
-bool HasWindow(const Program& program, const wchar_t* className);
 
 std::wstring TextOf(HWND window);
 std::vector<Control> ChildrenOf(HWND window);
@@ -62,3 +63,13 @@ void Click(HWND button);
 // Posts a key press to the control that has the focus now, as the keyboard would send it. Keys
 // that move the focus must be waited for (WaitForFocus) before the next key is pressed.
 void PressKey(HWND window, UINT virtualKey);
+
+// What a control of this process draws into its client area, as the screen would show it.
+struct Bitmap {
+    int width = 0, height = 0;
+    std::vector<COLORREF> pixels;  // row by row from the top
+    COLORREF at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
+};
+Bitmap Render(HWND control);
+// The runs of rows that hold anything but `background`, as [first, last] row pairs.
+std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background);

@@ -1,4 +1,4 @@
-// Drives the programs' windows from scripts (the demo and the benchmark). Test code only.
+// Drives the programs' windows from scripts (the demo and the benchmark). Never shipped.
 //   uidrive [--desktop NAME] COMMAND ...     works on the windows of that desktop
 //   uidrive wait CAPTION [CLASS]             waits for the window; prints "x y width height"
 //   uidrive show CAPTION [CLASS]             prints the window's caption, client size, controls
