@@ -143,8 +143,8 @@ TEST_F(SetupWindowTest, WindowAsShown) {
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
 }
 
-// Enter presses the button that has the focus, OK at first; Esc does nothing; Cancel and the
-// close command end the program and write nothing.
+// Enter presses the button that has the focus, OK at first; Tab moves it to Cancel; Esc does
+// nothing; Cancel and the close command end the program and write nothing.
 TEST_F(SetupWindowTest, KeysCancelAndClose) {
     enum Outcome { kInstalls, kEndsWithNothingWritten, kStaysOpen };
     const struct {
@@ -153,10 +153,14 @@ TEST_F(SetupWindowTest, KeysCancelAndClose) {
         Outcome outcome;
     } rows[] = {
         {"Enter right after start", [](HWND w) { PressKey(w, VK_RETURN); }, kInstalls},
-        {"Tab, Enter",
+        // The mouse pressed on Cancel and released off it gives Cancel the focus without making it
+        // the default button: Enter then reaches the window as IDOK, and presses Cancel.
+        {"Cancel pressed and released off it, Enter",
          [](HWND w) {
-             PressKey(w, VK_TAB);
-             ASSERT_TRUE(WaitForFocus(w, Button(w, kCancel)));
+             const HWND cancel = Button(w, kCancel);
+             PostMessageW(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+             PostMessageW(cancel, WM_LBUTTONUP, 0, MAKELPARAM(-50, -50));
+             ASSERT_TRUE(WaitForFocus(w, cancel));
              PressKey(w, VK_RETURN);
          },
          kEndsWithNothingWritten},
