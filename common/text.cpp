@@ -12,8 +12,7 @@ bool ToAnsi(std::wstring_view text, std::string& ansi) {
     if (size <= 0 || usedDefault) return false;
     std::string converted(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, converted.data(), size,
-                        nullptr, &usedDefault);
-    if (usedDefault) return false;
+                        nullptr, nullptr);
     ansi = std::move(converted);
     return true;
 }

@@ -28,18 +28,9 @@ std::string Today() {
            std::to_string(now.wDay);
 }
 
-class InstallTest : public testing::Test {
+class InstallTest : public testing::Test, protected LabPc {
 protected:
-    InstallTest() {
-        MakeFolder(installSet);
-        MakeFolder(excel);
-        MakeFolder(startup);
-        WriteBytes(installSet + L"\\setup.xla", kAddIn);
-        WriteBytes(installSet + L"\\QorvelProfile.ini", kShipped);
-        host.Set(L"Path", excel);
-        host.Set(L"StartupPath", startup);
-        host.Set(L"Version", L"14.0");
-    }
+    InstallTest() : LabPc(L"install", kAddIn, kShipped) {}
 
     std::optional<install::Error> Install() {
         application.Reset();
@@ -62,13 +53,6 @@ protected:
                 "InstDate=" + Today()};
     }
 
-    TempFolder root{L"install"};
-    std::wstring installSet = root / L"安装包";
-    std::wstring excel = root / L"Office14";
-    std::wstring startup = root / L"XLSTART";
-    std::wstring hostProfile = excel + L"\\QorvelProfile.ini";
-    std::wstring addIn = startup + L"\\Qorv.xla";
-    StandInHost host{root / L"host"};
     ComPtr<IDispatch> application;
 };
 

@@ -72,18 +72,10 @@ std::wstring MessageText(HWND box, int* buttons = nullptr) {
     return text;
 }
 
-class SetupWindowTest : public testing::Test {
+class SetupWindowTest : public testing::Test, protected LabPc {
 protected:
-    SetupWindowTest() {
-        MakeFolder(installSet);
-        MakeFolder(excel);
-        MakeFolder(startup);
+    SetupWindowTest() : LabPc(L"setup-window", kAddIn, kShipped) {
         CopyFileW((BinFolder() + L"\\Setup.exe").c_str(), setupExe.c_str(), FALSE);
-        WriteBytes(installSet + L"\\setup.xla", kAddIn);
-        WriteBytes(installSet + L"\\QorvelProfile.ini", kShipped);
-        host.Set(L"Path", excel);
-        host.Set(L"StartupPath", startup);
-        host.Set(L"Version", L"14.0");
     }
 
     // Starts Setup and gives its window, once it is ready for keys.
@@ -114,14 +106,7 @@ protected:
         EXPECT_TRUE(host.Calls().empty()) << "the host was asked " << host.Calls().size();
     }
 
-    TempFolder root{L"setup-window"};
-    std::wstring installSet = root / L"安装包";
     std::wstring setupExe = installSet + L"\\Setup.exe";
-    std::wstring excel = root / L"Office14";
-    std::wstring startup = root / L"XLSTART";
-    std::wstring hostProfile = excel + L"\\QorvelProfile.ini";
-    std::wstring addIn = startup + L"\\Qorv.xla";
-    StandInHost host{root / L"host"};
     std::unique_ptr<Program> program;
 };
 
@@ -143,19 +128,37 @@ TEST_F(SetupWindowTest, WindowAsShown) {
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
 }
 
-// Enter presses the button that has the focus, OK at first; Tab moves it to Cancel; Esc does
+// What the user does, and what follows: OK, or Enter while OK has the focus as it has at first,
+// installs and says how it ended (the exit code too); Tab moves the focus to Cancel; Esc does
 // nothing; Cancel and the close command end the program and write nothing.
-TEST_F(SetupWindowTest, KeysCancelAndClose) {
-    enum Outcome { kInstalls, kEndsWithNothingWritten, kStaysOpen };
+TEST_F(SetupWindowTest, WhatTheUserDoesAndWhatFollows) {
+    enum Outcome { kCompletes, kReports, kEndsWithNothingWritten, kStaysOpen };
+    // The test prefix maps R: to a folder of the build.
+    CopyFileW(setupExe.c_str(), L"R:\\Setup.exe", FALSE);
+    WriteBytes(L"R:\\setup.xla", kAddIn);
+    WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
+    const std::string filePath = "FilePath=" + Cp936(installSet) + "\\Qorvel.xltm";
     const struct {
         const char* name;
+        std::wstring exe;
         std::function<void(HWND window)> act;
         Outcome outcome;
+        std::string profileLine = {};  // what kCompletes records as FilePath
     } rows[] = {
-        {"Enter right after start", [](HWND w) { PressKey(w, VK_RETURN); }, kInstalls},
+        {"OK", setupExe, [](HWND w) { Click(Button(w, kOK)); }, kCompletes, filePath},
+        {"Enter right after start", setupExe, [](HWND w) { PressKey(w, VK_RETURN); }, kCompletes,
+         filePath},
+        {"OK, install set at a drive root", L"R:\\Setup.exe", [](HWND w) { Click(Button(w, kOK)); },
+         kCompletes, "FilePath=R:\\\\Qorvel.xltm"},
+        {"OK, no setup.xla", setupExe,
+         [&](HWND w) {
+             DeleteFileW((installSet + L"\\setup.xla").c_str());
+             Click(Button(w, kOK));
+         },
+         kReports, ""},
         // The mouse pressed on Cancel and released off it gives Cancel the focus without making it
         // the default button: Enter then reaches the window as IDOK, and presses Cancel.
-        {"Cancel pressed and released off it, Enter",
+        {"Cancel pressed and released off it, Enter", setupExe,
          [](HWND w) {
              const HWND cancel = Button(w, kCancel);
              PostMessageW(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
@@ -164,7 +167,7 @@ TEST_F(SetupWindowTest, KeysCancelAndClose) {
              PressKey(w, VK_RETURN);
          },
          kEndsWithNothingWritten},
-        {"Tab, Space",
+        {"Tab, Space", setupExe,
          [](HWND w) {
              PressKey(w, VK_TAB);
              ASSERT_TRUE(WaitForFocus(w, Button(w, kCancel)));
@@ -172,29 +175,43 @@ TEST_F(SetupWindowTest, KeysCancelAndClose) {
          },
          kEndsWithNothingWritten},
         // Posted keys are handled in order: once Tab has moved the focus, Esc has been handled.
-        {"Esc",
+        {"Esc", setupExe,
          [](HWND w) {
              PressKey(w, VK_ESCAPE);
              PressKey(w, VK_TAB);
              EXPECT_TRUE(WaitForFocus(w, Button(w, kCancel)));
          },
          kStaysOpen},
-        {"Cancel", [](HWND w) { Click(Button(w, kCancel)); }, kEndsWithNothingWritten},
-        {"close command", [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); },
+        {"Cancel", setupExe, [](HWND w) { Click(Button(w, kCancel)); }, kEndsWithNothingWritten},
+        {"close command", setupExe, [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); },
          kEndsWithNothingWritten},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const HWND window = Start();
+        const HWND window = Start(row.exe);
         ASSERT_NE(window, nullptr);
         row.act(window);
         switch (row.outcome) {
-            case kInstalls:
+            case kCompletes: {
                 ExpectCompletionAndDismiss(window);
                 EXPECT_EQ(ReadBytes(addIn), kAddIn);
-                DeleteFileW(addIn.c_str());
-                DeleteFileW(hostProfile.c_str());
+                const Lines profile = LinesOf(ReadBytes(hostProfile));
+                ASSERT_EQ(profile.size(), 7u);
+                EXPECT_EQ(profile[2], row.profileLine);
                 break;
+            }
+            case kReports: {
+                const HWND box = WaitForWindow(*program, L"#32770", L"Setup");
+                ASSERT_NE(box, nullptr) << "no error report";
+                EXPECT_EQ(Utf8(MessageText(box)),
+                          Utf8(L"运行时错误 '53'：\n\n找不到要复制的文件：\n" + installSet +
+                               L"\\setup.xla"));
+                PressKey(box, VK_RETURN);
+                EXPECT_EQ(program->WaitForExit(), 53u);
+                EXPECT_FALSE(FileExists(hostProfile)) << "a failed first installation leaves none";
+                WriteBytes(installSet + L"\\setup.xla", kAddIn);
+                break;
+            }
             case kEndsWithNothingWritten:
                 EXPECT_EQ(program->WaitForExit(), 0u);
                 ExpectNothingWritten();
@@ -206,50 +223,9 @@ TEST_F(SetupWindowTest, KeysCancelAndClose) {
                 ExpectNothingWritten();
                 break;
         }
-        host.ClearCalls();
-    }
-}
-
-// OK runs the installation and tells how it ended: the completion message, or the error report;
-// the exit code says which. An install set at a drive root records paths with two backslashes.
-TEST_F(SetupWindowTest, OkInstallsAndSaysHowItEnded) {
-    // The test prefix maps R: to a folder of the build.
-    CopyFileW(setupExe.c_str(), L"R:\\Setup.exe", FALSE);
-    WriteBytes(L"R:\\setup.xla", kAddIn);
-    WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
-    const struct {
-        const char* name;
-        std::wstring exe;
-        bool withAddIn;
-        std::wstring report;  // empty: the completion message
-        std::string filePath;
-    } rows[] = {
-        {"install set with setup.xla", setupExe, true, L"",
-         "FilePath=" + Cp936(installSet) + "\\Qorvel.xltm"},
-        {"install set at a drive root", L"R:\\Setup.exe", true, L"", "FilePath=R:\\\\Qorvel.xltm"},
-        {"install set without setup.xla", setupExe, false,
-         L"运行时错误 '53'：\n\n找不到要复制的文件：\n" + installSet + L"\\setup.xla", ""},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        DeleteFileW(addIn.c_str());
         DeleteFileW(hostProfile.c_str());
-        if (!row.withAddIn) DeleteFileW((installSet + L"\\setup.xla").c_str());
-        const HWND window = Start(row.exe);
-        ASSERT_NE(window, nullptr);
-        Click(Button(window, kOK));
-        if (row.report.empty()) {
-            ExpectCompletionAndDismiss(window);
-            const Lines profile = LinesOf(ReadBytes(hostProfile));
-            ASSERT_EQ(profile.size(), 7u);
-            EXPECT_EQ(profile[2], row.filePath);
-        } else {
-            const HWND box = WaitForWindow(*program, L"#32770", L"Setup");
-            ASSERT_NE(box, nullptr) << "no error report";
-            EXPECT_EQ(Utf8(MessageText(box)), Utf8(row.report));
-            PressKey(box, VK_RETURN);
-            EXPECT_EQ(program->WaitForExit(), 53u);
-            EXPECT_FALSE(FileExists(hostProfile)) << "a failed first installation leaves none";
-        }
+        host.ClearCalls();
     }
     for (const wchar_t* file : {L"R:\\Setup.exe", L"R:\\setup.xla", L"R:\\QorvelProfile.ini"}) {
         DeleteFileW(file);

@@ -124,6 +124,18 @@ std::vector<std::string> StandInHost::Calls() const {
 
 void StandInHost::ClearCalls() { DeleteFileW((folder_ + L"\\calls.log").c_str()); }
 
+LabPc::LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile)
+    : root(name) {
+    MakeFolder(installSet);
+    MakeFolder(excel);
+    MakeFolder(startup);
+    WriteBytes(installSet + L"\\setup.xla", addInBytes);
+    WriteBytes(installSet + L"\\QorvelProfile.ini", shippedProfile);
+    host.Set(L"Path", excel);
+    host.Set(L"StartupPath", startup);
+    host.Set(L"Version", L"14.0");
+}
+
 LockedFile::LockedFile(const std::wstring& path)
     : handle_(OwnFileHandle(
           CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {

@@ -57,6 +57,20 @@ private:
     std::wstring folder_;
 };
 
+// A lab PC under a test folder: an install set (安装包) with the add-in and its profile, Excel's
+// program and start-up folders, and the stand-in host answering them with version 14.0.
+struct LabPc {
+    LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile);
+
+    TempFolder root;
+    std::wstring installSet = root / L"安装包";
+    std::wstring excel = root / L"Office14";
+    std::wstring startup = root / L"XLSTART";
+    std::wstring hostProfile = excel + L"\\QorvelProfile.ini";
+    std::wstring addIn = startup + L"\\Qorv.xla";
+    StandInHost host{root / L"host"};
+};
+
 // A file held open with no sharing, as by another program that has it open.
 class LockedFile {
 public:
