@@ -189,9 +189,14 @@ protected:
     HWND label = nullptr;
 };
 
-// The text's own pixels are pure blue; where the font is smoothed, its edges blend blue into the
-// background and take no other hue.
+// In 宋体 10.5 pt (14 pixels at 96 dpi), normal weight, GB2312. The text's own pixels are pure
+// blue; where the font is smoothed, its edges blend blue into the background and take no other hue.
 TEST_F(NoticeDrawing, LabelTextIsPureBlue) {
+    const LOGFONTW font = FontOf(label);
+    EXPECT_EQ(Utf8(font.lfFaceName), Utf8(L"宋体"));
+    EXPECT_EQ(font.lfHeight, -14);
+    EXPECT_EQ(font.lfWeight, FW_NORMAL);
+    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
     const Bitmap drawn = Render(label);
     const COLORREF background = GetSysColor(COLOR_BTNFACE);
     int pure = 0;

@@ -311,9 +311,14 @@ protected:
     HWND label = nullptr;
 };
 
-// Three lines of text, with two empty lines between each pair: the lone carriage returns of the
-// announcement break the line once each.
+// In 宋体 10.8 pt (14 pixels at 96 dpi), normal weight, GB2312: three lines of text, with two empty
+// lines between each pair: the lone carriage returns of the announcement break the line once each.
 TEST_F(SetupWindowDrawing, LabelShowsThreeLinesTwoEmptyLinesApart) {
+    const LOGFONTW font = FontOf(label);
+    EXPECT_EQ(Utf8(font.lfFaceName), Utf8(L"宋体"));
+    EXPECT_EQ(font.lfHeight, -14);
+    EXPECT_EQ(font.lfWeight, FW_NORMAL);
+    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
     const Bitmap drawn = Render(label);
     const auto bands = InkBands(drawn, GetSysColor(COLOR_BTNFACE));
     TEXTMETRICW metrics = {};

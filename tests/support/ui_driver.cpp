@@ -191,6 +191,13 @@ Bitmap Render(HWND control) {
     return bitmap;
 }
 
+LOGFONTW FontOf(HWND control) {
+    LOGFONTW font = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+    return font;
+}
+
 std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background) {
     std::vector<std::pair<int, int>> bands;
     for (int y = 0; y < bitmap.height; ++y) {

@@ -71,5 +71,7 @@ struct Bitmap {
     COLORREF at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
 };
 Bitmap Render(HWND control);
+// The font a control of this process draws with.
+LOGFONTW FontOf(HWND control);
 // The runs of rows that hold anything but `background`, as [first, last] row pairs.
 std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background);
