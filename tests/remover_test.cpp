@@ -180,9 +180,7 @@ protected:
     }
     void TearDown() override {
         if (IsWindow(notice.handle())) DestroyWindow(notice.handle());
-        MSG message;  // the window's end posts the program's WM_QUIT: not for this thread
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        DrainMessages();  // the window's end posts the program's WM_QUIT
     }
 
     Form1 notice;
@@ -192,11 +190,7 @@ protected:
 // In 宋体 10.5 pt (14 pixels at 96 dpi), normal weight, GB2312. The text's own pixels are pure
 // blue; where the font is smoothed, its edges blend blue into the background and take no other hue.
 TEST_F(NoticeDrawing, LabelTextIsPureBlue) {
-    const LOGFONTW font = FontOf(label);
-    EXPECT_EQ(Utf8(font.lfFaceName), Utf8(L"宋体"));
-    EXPECT_EQ(font.lfHeight, -14);
-    EXPECT_EQ(font.lfWeight, FW_NORMAL);
-    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
+    EXPECT_EQ(FontOf(label), Utf8(L"宋体, -14, weight 400, charset 134"));
     const Bitmap drawn = Render(label);
     const COLORREF background = GetSysColor(COLOR_BTNFACE);
     int pure = 0;

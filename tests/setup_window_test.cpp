@@ -302,9 +302,7 @@ protected:
     }
     void TearDown() override {
         DestroyWindow(form.handle());
-        MSG message;  // the window's end posts the program's WM_QUIT: not for this thread
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        DrainMessages();  // the window's end posts the program's WM_QUIT
     }
 
     fLanguage form;
@@ -314,24 +312,14 @@ protected:
 // In 宋体 10.8 pt (14 pixels at 96 dpi), normal weight, GB2312: three lines of text, with two empty
 // lines between each pair: the lone carriage returns of the announcement break the line once each.
 TEST_F(SetupWindowDrawing, LabelShowsThreeLinesTwoEmptyLinesApart) {
-    const LOGFONTW font = FontOf(label);
-    EXPECT_EQ(Utf8(font.lfFaceName), Utf8(L"宋体"));
-    EXPECT_EQ(font.lfHeight, -14);
-    EXPECT_EQ(font.lfWeight, FW_NORMAL);
-    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
+    EXPECT_EQ(FontOf(label), Utf8(L"宋体, -14, weight 400, charset 134"));
     const Bitmap drawn = Render(label);
     const auto bands = InkBands(drawn, GetSysColor(COLOR_BTNFACE));
-    TEXTMETRICW metrics = {};
-    {
-        const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
-        const SelectedObject font(dc.get(),
-                                  reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
-        GetTextMetricsW(dc.get(), &metrics);
-    }
+    const int lineHeight = LineHeightOf(label);
     ASSERT_EQ(bands.size(), 3u) << "ink bands in " << drawn.height << " rows";
     for (size_t i = 1; i < bands.size(); ++i) {
-        EXPECT_NEAR(bands[i].first - bands[i - 1].first, 3 * metrics.tmHeight, 1)
-            << "lines " << i << " and " << i + 1 << ", line height " << metrics.tmHeight;
+        EXPECT_NEAR(bands[i].first - bands[i - 1].first, 3 * lineHeight, 1)
+            << "lines " << i << " and " << i + 1 << ", line height " << lineHeight;
     }
 }
 

@@ -191,11 +191,27 @@ Bitmap Render(HWND control) {
     return bitmap;
 }
 
-LOGFONTW FontOf(HWND control) {
+std::string FontOf(HWND control) {
     LOGFONTW font = {};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
                &font);
-    return font;
+    return Utf8(font.lfFaceName) + ", " + std::to_string(font.lfHeight) + ", weight " +
+           std::to_string(font.lfWeight) + ", charset " + std::to_string(font.lfCharSet);
+}
+
+int LineHeightOf(HWND control) {
+    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    const SelectedObject font(dc.get(),
+                              reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc.get(), &metrics);
+    return metrics.tmHeight;
+}
+
+void DrainMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
 }
 
 std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background) {

@@ -71,7 +71,11 @@ struct Bitmap {
     COLORREF at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
 };
 Bitmap Render(HWND control);
-// The font a control of this process draws with.
-LOGFONTW FontOf(HWND control);
+// The font a control of this process draws with ("宋体, -14, weight 400, charset 134" in UTF-8),
+// and its line height in pixels.
+std::string FontOf(HWND control);
+int LineHeightOf(HWND control);
+// Removes what this thread's queue holds, WM_QUIT included: after a window of this process ends.
+void DrainMessages();
 // The runs of rows that hold anything but `background`, as [first, last] row pairs.
 std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background);
