@@ -47,7 +47,9 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
 }  // namespace
 
 std::wstring BinFolder() {
-    std::wstring folder = L"Z:" + Decode(CP_UTF8, QORVEL_BIN_DIR);
+    wchar_t named[MAX_PATH];
+    const bool isNamed = GetEnvironmentVariableW(L"QORVEL_TEST_BIN_DIR", named, MAX_PATH) != 0;
+    std::wstring folder = L"Z:" + (isNamed ? std::wstring(named) : Decode(CP_UTF8, QORVEL_BIN_DIR));
     for (auto& c : folder) {
         if (c == L'/') c = L'\\';
     }

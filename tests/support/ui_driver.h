@@ -10,7 +10,8 @@
 
 #include "scoped.h"
 
-// The build's programs folder as a Windows path (Z:\...\build\bin).
+// The build's programs folder as a Windows path (Z:\...\build\bin), or the folder that
+// QORVEL_TEST_BIN_DIR names (a Unix path), as for the programs of a signed release.
 std::wstring BinFolder();
 
 // A program started by the test; ended by force if it is still running when this goes.
