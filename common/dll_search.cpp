@@ -1,14 +1,79 @@
 #include <windows.h>
 
+#include <string>
+
 #include "dll_search.h"
 
-void RestrictDllSearchToSystem32() {
+namespace {
+
+// System DLLs that Windows 7 to 11 load on demand while a program like these runs, none of them
+// a known DLL on every version (the loader takes known DLLs only from the system folder anyway):
+// found by watching every load of both programs on each of their paths, and from what Windows'
+// own components load late. A name that a Windows version lacks is skipped.
+constexpr const wchar_t* kLateLoaded[] = {
+    // themes, window frames, drawing of the common controls
+    L"uxtheme",
+    L"dwmapi",
+    L"msimg32",
+    L"version",
+    L"usp10",
+    L"dwrite",
+    L"textshaping",
+    // input: the input method and text services
+    L"imm32",
+    L"msctf",
+    L"textinputframework",
+    L"coremessaging",
+    L"coreuicomponents",
+    L"wintypes",
+    L"kernel.appcore",
+    // COM activation and its security: remote procedure calls, authentication, user profiles
+    L"rpcrt4",
+    L"clbcatq",
+    L"sspicli",
+    L"secur32",
+    L"cryptbase",
+    L"cryptsp",
+    L"bcrypt",
+    L"ntmarta",
+    L"profapi",
+    L"userenv",
+    L"wldp",
+    // sessions, power, sound, accessibility, diagnostics, property system, compatibility
+    L"wtsapi32",
+    L"winsta",
+    L"powrprof",
+    L"umpdc",
+    L"winmm",
+    L"oleacc",
+    L"dbghelp",
+    L"propsys",
+    L"apphelp",
+};
+
+}  // namespace
+
+void HardenDllSearch() {
     // Windows 7 without KB2533623 lacks SetDefaultDllDirectories, so it is looked up by name.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
         reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const bool restricted = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Without it, at least take the current folder out of the search path.
     SetDllDirectoryW(L"");
+
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    // Where the search is not restricted, a DLL loaded by full path still looks for its own
+    // imports in the program's folder first, unless it is told to look in its own folder.
+    const DWORD flags = restricted ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH;
+    for (const wchar_t* name : kLateLoaded) {
+        const std::wstring path = std::wstring(system, length) + L"\\" + name + L".dll";
+        LoadLibraryExW(path.c_str(), nullptr, flags);  // kept loaded until the program ends
+    }
+    // Version 6 of the common controls lives in the side-by-side store, not in the system
+    // folder; the program's manifest names it, so a load by name finds it there.
+    LoadLibraryExW(L"comctl32.dll", nullptr, flags & ~LOAD_WITH_ALTERED_SEARCH_PATH);
 }

@@ -52,4 +52,15 @@ HRESULT ReadText(IDispatch* application, const wchar_t* name, std::wstring& valu
     return S_OK;
 }
 
+bool IsFolderPath(std::wstring_view path) {
+    const auto letter = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+    };
+    if (path.size() >= 3 && letter(path[0]) && path[1] == L':' && path[2] == L'\\') return true;
+    if (path.size() < 5 || path.substr(0, 2) != L"\\\\") return false;
+    const size_t share = path.find(L'\\', 2);  // "\\server\share": both names present
+    return share != std::wstring_view::npos && share > 2 && share + 1 < path.size() &&
+           path[share + 1] != L'\\';
+}
+
 }  // namespace host

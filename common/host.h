@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "scoped.h"
 
@@ -26,5 +27,10 @@ HRESULT Connect(ComPtr<IDispatch>& application);
 
 // Reads a property of the Application object as text.
 HRESULT ReadText(IDispatch* application, const wchar_t* name, std::wstring& value);
+
+// Whether a folder the host answered is a complete folder path: a drive letter, colon and
+// backslash ("C:\..."), or a UNC path ("\\server\share..."). Anything else (empty text, a
+// relative path, "\Office") would put or take files somewhere nobody meant.
+bool IsFolderPath(std::wstring_view path);
 
 }  // namespace host

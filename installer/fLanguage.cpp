@@ -51,6 +51,17 @@ bool fLanguage::Show(HINSTANCE instance, int showCommand) {
     return true;
 }
 
+void fLanguage::BringRunningToFront() {
+    for (int tries = 0; tries < 20; ++tries) {
+        if (const HWND running = FindWindowW(kClassName, nullptr)) {
+            if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
+            SetForegroundWindow(GetLastActivePopup(running));
+            return;
+        }
+        Sleep(100);
+    }
+}
+
 std::wstring fLanguage::MyKeyValue(const std::wstring& keyName) const {
     return profile::MyKeyValue(install::InstallSetPath(), keyName);
 }

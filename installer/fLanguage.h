@@ -16,6 +16,10 @@ public:
     // Creates the window, runs its Load handler and shows it at the centre of the screen.
     bool Show(HINSTANCE instance, int showCommand);
 
+    // Brings the window of the Setup that runs already to the front, with the message it shows,
+    // if any. Waits a moment for a window that is still being created.
+    static void BringRunningToFront();
+
     // Reads a key of the profile shipped in the install set.
     std::wstring MyKeyValue(const std::wstring& keyName) const;
 

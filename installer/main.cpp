@@ -5,8 +5,25 @@
 #include "scoped.h"
 #include "window.h"
 
+namespace {
+
+// One installation at a time on a PC, across sessions: Setup runs elevated, and two installers
+// at once (a double-click too many, two administrators) would edit the same files.
+constexpr wchar_t kOneInstallation[] = L"Global\\Morvane.Qorvel.Setup";
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    RestrictDllSearchToSystem32();
+    HardenDllSearch();
+    SetLastError(ERROR_SUCCESS);
+    const UniqueHandle oneInstallation(CreateMutexW(nullptr, FALSE, kOneInstallation));
+    const DWORD error = GetLastError();
+    // Another Setup holds it (one of another account cannot even open it): that one stays in
+    // charge, and this one shows it and ends without changing anything.
+    if (error == ERROR_ALREADY_EXISTS || (!oneInstallation && error == ERROR_ACCESS_DENIED)) {
+        fLanguage::BringRunningToFront();
+        return 0;
+    }
     ui::DeclareDpiAwareness();
     ComApartment com;
     fLanguage form;  // holds the host application object until the program ends

@@ -20,6 +20,13 @@ enum class WriteResult {
 // when missing and replacing the key's value in place when present.
 WriteResult WriteKey(const std::wstring& file, const char* key, std::wstring_view value);
 
+// The same with the value as bytes in the ANSI code page, passed on unchanged.
+WriteResult WriteKeyBytes(const std::wstring& file, const char* key, const std::string& value);
+
+// Reads `key` from section CurveInformation of `file` as the bytes the profile call gives,
+// unchanged (a cut value ends with its last whole character).
+std::string ReadKeyBytes(const std::wstring& file, const std::wstring& key);
+
 // Reads `key` from section CurveInformation of `file` into a 255-byte buffer: empty when the
 // file, section or key is missing; a longer value comes back cut to 254 bytes.
 std::wstring ReadKey(const std::wstring& file, const std::wstring& key);

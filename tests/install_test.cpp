@@ -30,7 +30,12 @@ std::string Today() {
 
 class InstallTest : public testing::Test, protected LabPc {
 protected:
-    InstallTest() : LabPc(L"install", kAddIn, kShipped) {}
+    InstallTest() : LabPc(L"install", kAddIn, kShipped) {
+        // A folder path without a drive resolves against the current drive: drive C of the prefix.
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        SetCurrentDirectoryW(temp);
+    }
 
     std::optional<install::Error> Install() {
         application.Reset();
@@ -53,6 +58,10 @@ protected:
                 "InstDate=" + Today()};
     }
 
+    std::wstring shipped = installSet + L"\\QorvelProfile.ini";
+    std::wstring addInSource = installSet + L"\\setup.xla";
+    // This process's own pending profile: the procedure runs in it.
+    std::wstring pending = hostProfile + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
     ComPtr<IDispatch> application;
 };
 
@@ -82,7 +91,7 @@ TEST_F(InstallTest, FirstInstallation) {
         EXPECT_FALSE(failure) << Utf8(failure ? install::ErrorReportText(*failure) : L"");
         EXPECT_EQ(ReadBytes(addIn), kAddIn);
         EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), FirstInstallationProfile(row.templateSuffix));
-        EXPECT_FALSE(FileExists(hostProfile + L".tmp"));
+        EXPECT_EQ(FilesIn(excel), Lines{"QorvelProfile.ini"}) << "nothing else is left there";
         EXPECT_TRUE(application) << "the host application object is handed back to the window";
         EXPECT_EQ(host.Calls(),
                   (Lines{"GetIDsOfNames Application 1033", "Invoke Application 1033 2",
@@ -137,13 +146,17 @@ TEST_F(InstallTest, DecimalCommaLocaleStillSelectsTheXltmTemplate) {
     EXPECT_EQ(LinesOf(ReadBytes(hostProfile))[2], "FilePath=" + InSet("\\Qorvel.xltm"));
 }
 
-// Whatever stops a first installation, it leaves no host profile, half-written or not: the next
-// run is a first installation again and records everything. What was done before the failure
-// (the add-in copied) stays done. Texts that code page 936 cannot hold are refused before
-// anything on disk changes: nothing is ever written with "?" in place of characters.
+// Whatever stops a first installation, it leaves no host profile, half-written or not, and
+// nothing else in Excel's program folder changes: the next run is a first installation again and
+// records everything. What was done before the failure (the add-in copied) stays done. Texts
+// that code page 936 cannot hold, folders from the host that are not complete paths, a hidden
+// host profile (which holds the recorded paths and the add-in's own keys) and a shipped profile
+// with bytes that are not code-page text are refused before anything on disk changes: nothing
+// is ever written with "?" in place of characters, and no host profile is destroyed.
 TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
-    const std::wstring shipped = installSet + L"\\QorvelProfile.ini";
-    const std::wstring addInSource = installSet + L"\\setup.xla";
+    const std::string hiddenProfile =
+        "[CurveInformation]\r\nDtPath=D:\\lab\\Qorvel.mdb\r\nOwn=1\r\n";
+    std::optional<LockedFile> lock;
     const std::wstring hangulSet = root / L"한글";
     const std::wstring hangulOffice = root / L"오피스";
     const struct {
@@ -159,6 +172,29 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
          [&] { host.Set(L"FailRead", L"StartupPath"); }, [&] { host.Set(L"FailRead", L""); }},
         {"host folder missing", install::kPathNotFound, root / L"NoOffice", false,
          [&] { host.Set(L"Path", root / L"NoOffice"); }, [&] { host.Set(L"Path", excel); }},
+        {"Path empty", install::kPathNotFound, L"Path = “”", false, [&] { host.Set(L"Path", L""); },
+         [&] { host.Set(L"Path", excel); }},
+        {"Path without a drive", install::kPathNotFound, L"Path = “\\Office14”", false,
+         [&] { host.Set(L"Path", L"\\Office14"); }, [&] { host.Set(L"Path", excel); }},
+        {"StartupPath relative", install::kPathNotFound, L"StartupPath = “XLSTART”", false,
+         [&] { host.Set(L"StartupPath", L"XLSTART"); }, [&] { host.Set(L"StartupPath", startup); }},
+        {"StartupPath a bare server name", install::kPathNotFound, L"StartupPath = “\\\\lab”",
+         false, [&] { host.Set(L"StartupPath", L"\\\\lab"); },
+         [&] { host.Set(L"StartupPath", startup); }},
+        {"hidden host profile", install::kFileAccessError, hostProfile, false,
+         [&] {
+             WriteBytes(hostProfile, hiddenProfile);
+             SetFileAttributesW(hostProfile.c_str(), FILE_ATTRIBUTE_HIDDEN);
+         },
+         [&] { DeleteFileW(hostProfile.c_str()); }},
+        {"system host profile", install::kFileAccessError, hostProfile, false,
+         [&] {
+             WriteBytes(hostProfile, hiddenProfile);
+             SetFileAttributesW(hostProfile.c_str(), FILE_ATTRIBUTE_SYSTEM);
+         },
+         [&] { DeleteFileW(hostProfile.c_str()); }},
+        {"folder at the host profile's place", install::kFileAccessError, hostProfile, false,
+         [&] { MakeFolder(hostProfile); }, [&] { RemoveTree(hostProfile); }},
         {"host folder outside code page 936", install::kInvalidArgument, hangulOffice, false,
          [&] {
              MakeFolder(hangulOffice);
@@ -175,6 +211,27 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
          [&] { installSet = root / L"安装包"; }},
         {"shipped profile missing", install::kFileNotFound, shipped, false,
          [&] { DeleteFileW(shipped.c_str()); }, [&] { WriteBytes(shipped, kShipped); }},
+        {"shipped profile a folder", install::kFileAccessError, shipped, false,
+         [&] {
+             DeleteFileW(shipped.c_str());
+             MakeFolder(shipped);
+         },
+         [&] {
+             RemoveTree(shipped);
+             WriteBytes(shipped, kShipped);
+         }},
+        {"shipped profile not code-page-936 text", install::kInvalidArgument, shipped, false,
+         [&] { WriteBytes(shipped, "[CurveInformation]\r\nUser=\xA1\x20\r\n"); },
+         [&] { WriteBytes(shipped, kShipped); }},
+        {"pending profile held by another program", install::kPermissionDenied, pending, false,
+         [&] {
+             WriteBytes(pending, "");
+             lock.emplace(pending);
+         },
+         [&] {
+             lock.reset();
+             DeleteFileW(pending.c_str());
+         }},
         {"add-in missing", install::kFileNotFound, addInSource, false,
          [&] { DeleteFileW(addInSource.c_str()); }, [&] { WriteBytes(addInSource, kAddIn); }},
         {"start-up folder missing", install::kPathNotFound, startup, false,
@@ -189,64 +246,159 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
         DeleteFileW(hostProfile.c_str());
         DeleteFileW(addIn.c_str());
         row.breakIt();
+        const Lines excelBefore = FilesIn(excel);
+        const std::string profileBefore = ReadBytes(hostProfile);
         ExpectError(Install(), row.number, row.subject);
-        EXPECT_FALSE(FileExists(hostProfile));
-        EXPECT_FALSE(FileExists(hostProfile + L".tmp"));
-        EXPECT_FALSE(FileExists(hangulOffice + L"\\QorvelProfile.ini"));
+        EXPECT_EQ(FilesIn(excel), excelBefore);
+        EXPECT_EQ(ReadBytes(hostProfile), profileBefore);
+        EXPECT_EQ(FilesIn(hangulOffice), Lines{});
         EXPECT_EQ(FileExists(addIn), row.addInCopied);
+        for (const wchar_t* atTheRoot : {L"\\QorvelProfile.ini", L"\\Qorv.xla"}) {
+            EXPECT_FALSE(FileExists(atTheRoot)) << Utf8(atTheRoot);
+            DeleteFileW(atTheRoot);
+        }
 
         row.mendIt();
         EXPECT_FALSE(Install());
         EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), FirstInstallationProfile("\\Qorvel.xltm"));
+        EXPECT_EQ(FilesIn(excel), Lines{"QorvelProfile.ini"});
     }
 }
 
-// A refused write is an error, not a completion message; the host profile keeps what it had.
+// A refused write is an error, not a completion message; the host profile keeps what it had. A
+// lock held only for a moment, as virus scanners hold a file that was just written, is waited for.
+// A shipped Ver that is not code-page text would reach the host profile altered: refused.
 TEST_F(InstallTest, FailedLaterInstallationIsReportedAndKeepsTheHostProfile) {
+    Install();
+    WriteBytes(shipped, "[CurveInformation]\r\nVer=1.5\r\n");
     Install();
     const std::string profileBefore = ReadBytes(hostProfile);
     const struct {
         const char* name;
-        std::wstring locked;
+        int number;  // 0: the installation completes
+        std::wstring subject;
         bool addInCopied;
-    } rows[] = {{"add-in open in Excel", addIn, false}, {"host profile locked", hostProfile, true}};
+        std::function<std::optional<install::Error>()> install;
+    } rows[] = {
+        {"add-in open in Excel", install::kPermissionDenied, addIn, false,
+         [&] {
+             LockedFile lock(addIn);
+             return Install();
+         }},
+        {"host profile locked", install::kPermissionDenied, hostProfile, true,
+         [&] {
+             LockedFile lock(hostProfile);
+             return Install();
+         }},
+        {"add-in held for a moment", 0, L"", true,
+         [&] {
+             LockedFile lock(addIn, 500);
+             return Install();
+         }},
+        {"host profile held for a moment", 0, L"", true,
+         [&] {
+             LockedFile lock(hostProfile, 500);
+             return Install();
+         }},
+        {"shipped Ver not code-page-936 text", install::kInvalidArgument, shipped, false,
+         [&] {
+             WriteBytes(shipped, "[CurveInformation]\r\nVer=2.0\xA1\x20\xFE\r\n");
+             auto failure = Install();
+             WriteBytes(shipped, "[CurveInformation]\r\nVer=1.5\r\n");
+             return failure;
+         }},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         WriteBytes(addIn, "old add-in");
-        std::optional<install::Error> failure;
-        {
-            LockedFile lock(row.locked);
-            failure = Install();
+        const auto failure = row.install();
+        if (row.number != 0) {
+            ExpectError(failure, row.number, row.subject);
+        } else {
+            EXPECT_FALSE(failure) << Utf8(failure ? install::ErrorReportText(*failure) : L"");
         }
-        ExpectError(failure, install::kPermissionDenied, row.locked);
         EXPECT_EQ(ReadBytes(addIn) == kAddIn, row.addInCopied);
         EXPECT_EQ(ReadBytes(hostProfile), profileBefore);
     }
 }
 
-// A run killed while it built the host profile leaves the file behind, read-only and hidden
-// if the install set's copy was: the next run replaces it and places an ordinary host profile,
-// which later runs see.
-TEST_F(InstallTest, LeftoverTemporaryProfileIsReplaced) {
-    const std::wstring leftover = hostProfile + L".tmp";
-    WriteBytes(leftover, "[CurveInformation]\r\nFilePath=stale\r\nJunk=1\r\n");
-    SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-
-    EXPECT_FALSE(Install());
-    EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), FirstInstallationProfile("\\Qorvel.xltm"));
-    EXPECT_FALSE(FileExists(leftover));
-    EXPECT_EQ(GetFileAttributesW(hostProfile.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-}
-
-// A hidden or system host profile counts as absent: the run is a first installation.
-TEST_F(InstallTest, HiddenOrSystemHostProfileCountsAsAbsent) {
-    for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
-        SCOPED_TRACE(attribute);
-        SetFileAttributesW(hostProfile.c_str(), FILE_ATTRIBUTE_NORMAL);
-        WriteBytes(hostProfile, "[CurveInformation]\r\nFilePath=old\r\n");
-        SetFileAttributesW(hostProfile.c_str(), attribute);
-        Install();
-        EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), FirstInstallationProfile("\\Qorvel.xltm"));
+// Install sets come on CDs and read-only shares. Nothing Setup places in Excel's folders is
+// read-only, hidden or a system file, whatever the source carries; what earlier runs left
+// read-only is replaced, and pending profiles that killed runs left behind are removed, while
+// one that a running installer builds is left alone. Matters where read-only is enforced: this
+// also runs as an account without administrator rights.
+TEST_F(InstallTest, ReadOnlyFilesAreReplacedAndNothingPlacedIsReadOnly) {
+    constexpr DWORD kProtected =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const std::wstring killedRun = hostProfile + L".4000000000.tmp";
+    PROCESS_INFORMATION running = {};
+    std::wstring runningPending;
+    const struct {
+        const char* name;
+        bool later;
+        std::function<void()> arrange;
+    } rows[] = {
+        {"install set read-only, hidden, system", false,
+         [&] {
+             SetFileAttributesW(shipped.c_str(), kProtected);
+             SetFileAttributesW(addInSource.c_str(), kProtected);
+         }},
+        {"read-only pending profiles of this and of a killed run", false,
+         [&] {
+             for (const auto& leftover : {pending, killedRun}) {
+                 WriteBytes(leftover, "[CurveInformation]\r\nFilePath=stale\r\nJunk=1\r\n");
+                 SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY);
+             }
+         }},
+        {"read-only add-in and host profile of an earlier run", true,
+         [&] {
+             SetFileAttributesW(shipped.c_str(), kProtected);
+             SetFileAttributesW(addInSource.c_str(), kProtected);
+             Install();
+             SetFileAttributesW(hostProfile.c_str(), FILE_ATTRIBUTE_READONLY);
+             SetFileAttributesW(addIn.c_str(), FILE_ATTRIBUTE_READONLY);
+         }},
+        {"pending profile of an installer that runs", false,
+         [&] {
+             STARTUPINFOW startupInfo = {};
+             startupInfo.cb = sizeof startupInfo;
+             wchar_t self[MAX_PATH];
+             GetModuleFileNameW(nullptr, self, MAX_PATH);
+             CreateProcessW(self, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                            nullptr, &startupInfo, &running);
+             runningPending = hostProfile + L"." + std::to_wstring(running.dwProcessId) + L".tmp";
+             WriteBytes(runningPending, "[CurveInformation]\r\nFilePath=half\r\n");
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.arrange();
+        const auto failure = Install();
+        EXPECT_FALSE(failure) << Utf8(failure ? install::ErrorReportText(*failure) : L"");
+        Lines want = FirstInstallationProfile("\\Qorvel.xltm");
+        if (row.later) want.push_back("Ver=");
+        EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), want);
+        EXPECT_EQ(ReadBytes(addIn), kAddIn);
+        for (const auto& placed : {hostProfile, addIn}) {
+            EXPECT_EQ(GetFileAttributesW(placed.c_str()) & kProtected, 0u) << Utf8(placed);
+            SetFileAttributesW(placed.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(placed.c_str());
+        }
+        Lines left = FilesIn(excel);
+        if (running.hProcess) {
+            EXPECT_EQ(ReadBytes(runningPending), "[CurveInformation]\r\nFilePath=half\r\n");
+            DeleteFileW(runningPending.c_str());
+            TerminateProcess(running.hProcess, 0);
+            CloseHandle(running.hProcess);
+            CloseHandle(running.hThread);
+            running = {};
+            EXPECT_EQ(left.size(), 1u);
+        } else {
+            EXPECT_EQ(left, Lines{});
+        }
+        for (const auto& source : {shipped, addInSource}) {
+            SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
     }
 }
 

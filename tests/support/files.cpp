@@ -90,6 +90,19 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
+std::vector<std::string> FilesIn(const std::wstring& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(Utf8(name));
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return names;
+}
+
 TempFolder::TempFolder(const wchar_t* name) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -136,8 +149,33 @@ LabPc::LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view 
     host.Set(L"Version", L"14.0");
 }
 
-LockedFile::LockedFile(const std::wstring& path)
+namespace {
+
+struct Release {
+    HANDLE handle;
+    DWORD milliseconds;
+};
+
+DWORD WINAPI ReleaseLater(void* parameter) {
+    const Release release = *static_cast<Release*>(parameter);
+    delete static_cast<Release*>(parameter);
+    Sleep(release.milliseconds);
+    CloseHandle(release.handle);
+    return 0;
+}
+
+}  // namespace
+
+LockedFile::LockedFile(const std::wstring& path, DWORD milliseconds)
     : handle_(OwnFileHandle(
           CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {
     if (!handle_) throw std::runtime_error("cannot lock " + Utf8(path));
+    if (milliseconds != INFINITE) {
+        releaser_ = UniqueHandle(CreateThread(
+            nullptr, 0, ReleaseLater, new Release{handle_.release(), milliseconds}, 0, nullptr));
+    }
+}
+
+LockedFile::~LockedFile() {
+    if (releaser_) WaitForSingleObject(releaser_.get(), INFINITE);
 }

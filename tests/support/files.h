@@ -25,6 +25,9 @@ bool FileExists(const std::wstring& path);
 void MakeFolder(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
 
+// The names in a folder, in the order the file system gives them, as UTF-8.
+std::vector<std::string> FilesIn(const std::wstring& folder);
+
 // A folder of the test's own under the temporary folder, emptied before and removed after.
 class TempFolder {
 public:
@@ -71,13 +74,18 @@ struct LabPc {
     StandInHost host{root / L"host"};
 };
 
-// A file held open with no sharing, as by another program that has it open.
+// A file held open with no sharing, as by another program that has it open; for `milliseconds`
+// only when given, as a virus scanner holds a file that was just written.
 class LockedFile {
 public:
-    explicit LockedFile(const std::wstring& path);
+    explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE);
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    ~LockedFile();
 
 private:
     UniqueHandle handle_;
+    UniqueHandle releaser_;  // the thread that closes it after the time given
 };
 
 // Rectangles compare and print as got-versus-wanted.
