@@ -6,7 +6,7 @@
 #include "window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    RestrictDllSearchToSystem32();
+    HardenDllSearch();
     ui::DeclareDpiAwareness();
     ComApartment com;
     return MainMode::Main(instance, showCommand);

@@ -16,7 +16,9 @@ inline constexpr wchar_t kSettingsKey[] = L"Software\\VB and VBA Program Setting
 // What is left after the attempt.
 struct Outcome {
     bool hostReached = false;     // Excel answered where its start-up folder is
+    bool addInLocated = false;    // and the answer is a complete folder path
     bool addInRemains = false;    // the add-in is still in that folder
+    bool addInInUse = false;      // because a program (Excel) has it open
     bool settingsRemain = false;  // the settings section is still there
 };
 

@@ -47,10 +47,14 @@ protected:
         SetValue(std::wstring(kHalvorsk) + L"\\Vorn", L"LastCurve", L"C:\\data\\run7.crv");
         SetValue(std::wstring(kHalvorsk) + L"\\Vorn\\Window", L"Left", L"120");
         SetValue(std::wstring(kHalvorsk) + L"\\Other", L"Keep", L"yes");
+        WriteBytes(atTheRoot, "not the add-in");
         host.Set(L"Path", root.path());
         host.Set(L"StartupPath", startup);
     }
-    ~RemoverTest() override { RegDeleteTreeW(HKEY_CURRENT_USER, kHalvorsk); }
+    ~RemoverTest() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kHalvorsk);
+        DeleteFileW(atTheRoot.c_str());
+    }
 
     // Runs the remover and gives its notice, once it is ready for keys.
     HWND Run() {
@@ -71,6 +75,8 @@ protected:
     std::wstring startup = root / L"XLSTART";
     std::wstring addIn = startup + L"\\Qorv.xla";
     std::wstring hostProfile = root / L"QorvelProfile.ini";
+    // Where a start-up folder without a drive would put the add-in: the remover runs in `root`.
+    std::wstring atTheRoot = L"C:\\Qorv.xla";
     StandInHost host{root / L"host"};
     std::unique_ptr<Program> program;
 };
@@ -105,9 +111,13 @@ TEST_F(RemoverTest, RemovesTheAddInAndTheSettingsAndSaysSo) {
 }
 
 // Whatever stands in the way, the settings go; the notice says what is left and what to do.
-// Enter and Space press its button, which has the focus; the close command ends it too.
+// Enter and Space press its button, which has the focus; the close command ends it too. A
+// start-up folder from Excel that is not a complete path locates nothing, and nothing is deleted;
+// a read-only add-in is removed, and one held for a moment (a virus scanner) is waited for.
 TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
     std::unique_ptr<LockedFile> excelHasItOpen;
+    const wchar_t* const notLocated = L"无法确定加载项的位置，\r\n加载项可能仍安装着。";
+    const auto close = [](HWND notice) { PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0); };
     const struct {
         const char* name;
         std::function<void()> arrange;
@@ -123,6 +133,14 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
         {"add-in held open", [&] { excelHasItOpen = std::make_unique<LockedFile>(addIn); }, true,
          L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。",
          [](HWND notice) { PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"StartupPath empty", [&] { host.Set(L"StartupPath", L""); }, true, notLocated, close},
+        {"StartupPath relative", [&] { host.Set(L"StartupPath", L"XLSTART"); }, true, notLocated,
+         close},
+        {"add-in held for a moment",
+         [&] { excelHasItOpen = std::make_unique<LockedFile>(addIn, 500); }, false, kRemoved,
+         close},
+        {"add-in read-only", [&] { SetFileAttributesW(addIn.c_str(), FILE_ATTRIBUTE_READONLY); },
+         false, kRemoved, close},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -130,6 +148,7 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
         const HWND notice = Run();
         ASSERT_NE(notice, nullptr);
         EXPECT_EQ(FileExists(addIn), row.addInRemains);
+        EXPECT_EQ(ReadBytes(atTheRoot), "not the add-in");
         ExpectSettingsGoneAndSiblingsKept();
         EXPECT_EQ(Utf8(ChildrenOf(notice).at(0).text), Utf8(row.notice));
         row.dismiss(notice);
@@ -137,6 +156,8 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
 
         excelHasItOpen.reset();
         host.Set(L"CreateFails", L"0");
+        host.Set(L"StartupPath", startup);
+        SetFileAttributesW(addIn.c_str(), FILE_ATTRIBUTE_NORMAL);
         WriteBytes(addIn, "add-in workbook");
         SetValue(std::wstring(kHalvorsk) + L"\\Vorn", L"LastCurve", L"C:\\data\\run7.crv");
     }
@@ -153,20 +174,22 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
     const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
     const SelectedObject selected(dc.get(), songTi.get());
 
-    for (const bool hostReached : {true, false}) {
-        for (const bool addInRemains : {false, true}) {
-            for (const bool settingsRemain : {false, true}) {
-                if (!hostReached && addInRemains) continue;  // unknown without the host
-                const std::wstring text =
-                    removal::NoticeText({hostReached, addInRemains, settingsRemain});
-                RECT area = {0, 0, 193, 0};
-                DrawTextW(dc.get(), text.c_str(), -1, &area,
-                          DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-                EXPECT_LE(area.right, 193) << Utf8(text);
-                EXPECT_LE(area.bottom, 57) << Utf8(text);
-                const bool complete = hostReached && !addInRemains && !settingsRemain;
-                EXPECT_EQ(text == kRemoved, complete) << Utf8(text);
-            }
+    for (const bool settingsRemain : {false, true}) {
+        const removal::Outcome outcomes[] = {
+            {false, false, false, false, settingsRemain},  // Excel unreachable
+            {true, false, false, false, settingsRemain},   // the add-in not located
+            {true, true, false, false, settingsRemain},    // the add-in removed
+            {true, true, true, true, settingsRemain},      // held open by Excel
+            {true, true, true, false, settingsRemain},     // its deletion refused
+        };
+        for (const auto& outcome : outcomes) {
+            const std::wstring text = removal::NoticeText(outcome);
+            RECT area = {0, 0, 193, 0};
+            DrawTextW(dc.get(), text.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            EXPECT_LE(area.right, 193) << Utf8(text);
+            EXPECT_LE(area.bottom, 57) << Utf8(text);
+            const bool complete = outcome.addInLocated && !outcome.addInRemains && !settingsRemain;
+            EXPECT_EQ(text == kRemoved, complete) << Utf8(text);
         }
     }
 }
