@@ -112,6 +112,27 @@ TEST_P(ResourcesTest, WhatWindowsSees) {
     }
 }
 
+// What Windows reads from the header: a window program for Windows 7 and later (with
+// subsystem version 4.0 Windows treats it as one from before Vista), with ASLR and DEP, aware of
+// terminal services.
+TEST_P(ResourcesTest, HeaderAsWindowsReadsIt) {
+    const std::string file = ReadBytes(path);
+    ASSERT_GT(file.size(), sizeof(IMAGE_DOS_HEADER));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
+    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32), file.size());
+    const IMAGE_OPTIONAL_HEADER32& header =
+        reinterpret_cast<const IMAGE_NT_HEADERS32*>(file.data() + dos->e_lfanew)->OptionalHeader;
+    EXPECT_EQ(header.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(header.MajorSubsystemVersion, 6);
+    EXPECT_EQ(header.MinorSubsystemVersion, 1);
+    for (const WORD flag :
+         {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, IMAGE_DLLCHARACTERISTICS_NX_COMPAT,
+          IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE}) {
+        EXPECT_TRUE(header.DllCharacteristics & flag)
+            << std::hex << "flag " << flag << " missing from " << header.DllCharacteristics;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, ResourcesTest,
                          testing::Values(Expected{L"Setup.exe", "requireAdministrator", {32}},
                                          Expected{L"remover.exe", "asInvoker", {48, 16, 32}}));

@@ -2,6 +2,8 @@
 // window made in the test's own process, to see what it draws.
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <functional>
 #include <memory>
 
@@ -251,25 +253,103 @@ TEST_F(SetupWindowTest, KilledFirstInstallationIsCompletedByTheNextRun) {
     ASSERT_EQ(profile.size(), 7u);
     EXPECT_EQ(profile[3], "DtPath=" + Cp936(installSet) + "\\Data\\Qorvel.mdb");
     EXPECT_EQ(profile[6].substr(0, 9), "InstDate=");
-    EXPECT_FALSE(FileExists(hostProfile + L".tmp"));
+    EXPECT_EQ(FilesIn(excel), Lines{"QorvelProfile.ini"}) << "nothing else is left there";
 }
 
-// DLLs named like commonly hijacked system DLLs, planted beside Setup, are never loaded. Wine
-// prefers its built-in DLLs, so this test runs with WINEDLLOVERRIDES set to load native ones
-// first for the planted names; a program without the hardening loads them, which shows that the
-// plant works.
+// Two Setups started and confirmed at nearly the same moment (a double-click too many, two
+// administrators): the second brings the first one's window to the front and ends without a
+// window of its own. Every time, one installation and a complete host profile.
+TEST_F(SetupWindowTest, OneInstallationAtATime) {
+    {
+        const HWND first = Start();
+        ASSERT_NE(first, nullptr);
+        Program other(BinFolder() + L"\\..\\tests\\minimal_window.exe");
+        ASSERT_NE(WaitForWindowWithFocus(other, L"minimal"), nullptr);
+        Program second(setupExe);
+        EXPECT_EQ(second.WaitForExit(), 0u);
+        EXPECT_EQ(GetForegroundWindow(), first) << "the first Setup is not in front";
+        EXPECT_FALSE(HasWindow(second, nullptr));
+        PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_EQ(program->WaitForExit(), 0u);
+        ExpectNothingWritten();
+    }
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        DeleteFileW(hostProfile.c_str());
+        DeleteFileW(addIn.c_str());
+        host.ClearCalls();
+        Program first(setupExe), second(setupExe);
+        Program* const programs[] = {&first, &second};
+        // Each has shown its window or ended: then every window is confirmed at once, and every
+        // message dismissed as soon as it shows.
+        HWND windows[2] = {}, dismissed[2] = {};
+        for (int i = 0; i < 2000; ++i) {
+            int ready = 0;
+            for (int p = 0; p < 2; ++p) {
+                windows[p] = FindTopWindow(programs[p]->id(), nullptr, L"安装");
+                ready += windows[p] || !programs[p]->Running();
+            }
+            if (ready == 2) break;
+            Sleep(2);
+        }
+        for (const HWND window : windows) {
+            if (window) Click(Button(window, kOK));
+        }
+        int completions = 0;
+        for (int i = 0; i < 2000 && (first.Running() || second.Running()); ++i) {
+            for (int p = 0; p < 2; ++p) {
+                const HWND box = FindTopWindow(programs[p]->id(), L"#32770", L"Setup");
+                if (box && box != dismissed[p]) {
+                    completions += TextOf(GetDlgItem(box, 0xFFFF)) == kCompletion;
+                    Click(GetDlgItem(box, IDOK));
+                    dismissed[p] = box;
+                }
+            }
+            Sleep(2);
+        }
+        EXPECT_EQ(first.WaitForExit(), 0u);
+        EXPECT_EQ(second.WaitForExit(), 0u);
+        EXPECT_EQ(!!windows[0] + !!windows[1], 1) << "installer windows shown";
+        EXPECT_EQ(completions, 1);
+        const Lines calls = host.Calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "Invoke Application 1033 2"), 1)
+            << "installations";
+        const Lines profile = LinesOf(ReadBytes(hostProfile));
+        ASSERT_EQ(profile.size(), 7u);
+        EXPECT_EQ(profile[6].substr(0, 9), "InstDate=");
+        EXPECT_EQ(FilesIn(excel), Lines{"QorvelProfile.ini"});
+    }
+}
+
+// DLLs named like system DLLs that Windows' components load late (the common controls, COM,
+// input, security), planted in the install set beside both programs, are never loaded, on any
+// path: the window, an installation with its completion message, an error report, a cancel, a
+// removal with its notice. Wine prefers its built-in DLLs, so this test runs with
+// WINEDLLOVERRIDES loading native DLLs first for the planted names; the names are read from
+// there. A program without the hardening loads some of them, which shows that the plant works.
 TEST_F(SetupWindowTest, DllsPlantedInTheInstallSetAreNeverLoaded) {
-    const wchar_t* planted[] = {L"uxtheme.dll", L"dwmapi.dll"};
-    for (const wchar_t* name : planted) {
+    std::vector<std::wstring> planted;
+    wchar_t overrides[4096] = {};
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
+    const std::wstring nativeFirst(overrides, wcscspn(overrides, L"="));
+    for (size_t start = 0; start < nativeFirst.size();) {
+        const size_t comma = std::min(nativeFirst.find(L',', start), nativeFirst.size());
+        planted.push_back(nativeFirst.substr(start, comma - start) + L".dll");
+        start = comma + 1;
+    }
+    ASSERT_GE(planted.size(), 25u) << Utf8(overrides);
+    for (const auto& name : planted) {
         CopyFileW((BinFolder() + L"\\..\\tests\\planted_dll.dll").c_str(),
                   (installSet + L"\\" + name).c_str(), FALSE);
     }
     const auto loaded = [&] {
-        int count = 0;
-        for (const wchar_t* name : planted) {
-            count += FileExists(installSet + L"\\" + name + L".loaded");
+        std::string names;
+        for (const auto& name : planted) {
+            const std::wstring marker = installSet + L"\\" + name + L".loaded";
+            if (FileExists(marker)) names += Utf8(name) + " ";
+            DeleteFileW(marker.c_str());
         }
-        return count;
+        return names;
     };
 
     const std::wstring control = installSet + L"\\minimal_window.exe";
@@ -277,19 +357,42 @@ TEST_F(SetupWindowTest, DllsPlantedInTheInstallSetAreNeverLoaded) {
     {
         Program unhardened(control);
         EXPECT_NE(WaitForWindow(unhardened, nullptr, L"minimal"), nullptr);
-        for (int i = 0; i < 500 && loaded() == 0; ++i) Sleep(10);
+        Sleep(500);
     }
-    ASSERT_GT(loaded(), 0) << "the planted DLLs are not even considered (is WINEDLLOVERRIDES "
-                              "set?): the test proves nothing";
-    for (const wchar_t* name : planted) {
-        DeleteFileW((installSet + L"\\" + name + L".loaded").c_str());
-    }
+    EXPECT_NE(loaded(), "") << "the planted DLLs are not even considered (is WINEDLLOVERRIDES "
+                               "set?): the test proves nothing";
 
-    const HWND window = Start();
+    HWND window = Start();  // cancelled
+    ASSERT_NE(window, nullptr);
+    Click(Button(window, kCancel));
+    EXPECT_EQ(program->WaitForExit(), 0u);
+    EXPECT_EQ(loaded(), "") << "window, cancel";
+
+    window = Start();  // installs
     ASSERT_NE(window, nullptr);
     PressKey(window, VK_RETURN);
     ExpectCompletionAndDismiss(window);
-    EXPECT_EQ(loaded(), 0);
+    EXPECT_EQ(loaded(), "") << "installation, completion message";
+
+    host.Set(L"Version", L"abc");
+    window = Start();  // fails
+    ASSERT_NE(window, nullptr);
+    PressKey(window, VK_RETURN);
+    const HWND report = WaitForWindow(*program, L"#32770", L"Setup");
+    ASSERT_NE(report, nullptr);
+    Click(GetDlgItem(report, IDOK));
+    EXPECT_EQ(program->WaitForExit(), static_cast<DWORD>(13));
+    EXPECT_EQ(loaded(), "") << "error report";
+
+    const std::wstring remover = installSet + L"\\remover.exe";
+    CopyFileW((BinFolder() + L"\\remover.exe").c_str(), remover.c_str(), FALSE);
+    program = std::make_unique<Program>(remover);
+    const HWND notice = WaitForWindowWithFocus(*program, L"提示");
+    ASSERT_NE(notice, nullptr);
+    PressKey(notice, VK_RETURN);
+    EXPECT_EQ(program->WaitForExit(), 0u);
+    EXPECT_FALSE(FileExists(addIn));
+    EXPECT_EQ(loaded(), "") << "removal, notice";
 }
 
 // The window made in this process: what its label draws, and how it follows a change of DPI (its
