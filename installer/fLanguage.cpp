@@ -53,7 +53,7 @@ bool fLanguage::Show(HINSTANCE instance, int showCommand) {
 
 void fLanguage::BringRunningToFront() {
     for (int tries = 0; tries < 20; ++tries) {
-        if (const HWND running = FindWindowW(kClassName, nullptr)) {
+        if (const HWND running = FindWindowW(kDesign.className, nullptr)) {
             if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
             SetForegroundWindow(GetLastActivePopup(running));
             return;
