@@ -7,11 +7,12 @@
 namespace {
 
 // System DLLs that Windows 7 to 11 load on demand while a program like these runs, none of them
-// a known DLL on every version (the loader takes known DLLs only from the system folder anyway):
-// found by watching every load of both programs on each of their paths, and from what Windows'
-// own components load late. A name that a Windows version lacks is skipped.
+// a known DLL on every version (the loader takes known DLLs, such as imm32, msctf, rpcrt4 and
+// clbcatq, only from the system folder anyway): found by watching every load of both programs on
+// each of their paths, and from what Windows' own components load late. A name that a Windows
+// version lacks is skipped.
 constexpr const wchar_t* kLateLoaded[] = {
-    // themes, window frames, drawing of the common controls
+    // themes, window frames, drawing of the common controls and of text
     L"uxtheme",
     L"dwmapi",
     L"msimg32",
@@ -19,19 +20,14 @@ constexpr const wchar_t* kLateLoaded[] = {
     L"usp10",
     L"dwrite",
     L"textshaping",
-    // input: the input method and text services
-    L"imm32",
-    L"msctf",
+    // input and text services
     L"textinputframework",
     L"coremessaging",
     L"coreuicomponents",
     L"wintypes",
     L"kernel.appcore",
-    // COM activation and its security: remote procedure calls, authentication, user profiles
-    L"rpcrt4",
-    L"clbcatq",
+    // COM activation and its security: authentication, cryptography, user profiles
     L"sspicli",
-    L"secur32",
     L"cryptbase",
     L"cryptsp",
     L"bcrypt",
@@ -39,7 +35,8 @@ constexpr const wchar_t* kLateLoaded[] = {
     L"profapi",
     L"userenv",
     L"wldp",
-    // sessions, power, sound, accessibility, diagnostics, property system, compatibility
+    // sessions, power, the message box's sound, accessibility, diagnostics, property system,
+    // compatibility
     L"wtsapi32",
     L"winsta",
     L"powrprof",
