@@ -1,50 +1,154 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
+
 #include "host.h"
 
 namespace host {
 namespace {
 
-// Late-bound property read: GetIDsOfNames, then Invoke with DISPATCH_PROPERTYGET.
-HRESULT GetProperty(IDispatch* object, const wchar_t* name, UniqueVariant& result) {
+constexpr DWORD kFirstPauseMs = 100;
+constexpr DWORD kLongestPauseMs = 1000;
+
+// Late-bound property read: GetIDsOfNames, then Invoke with DISPATCH_PROPERTYGET; each is
+// repeated while the host is busy.
+HRESULT GetProperty(IDispatch* object, const wchar_t* name, UniqueVariant& result, Clock& clock) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     DISPID id = DISPID_UNKNOWN;
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, kLocale, &id);
+    HRESULT hr = CallWhileBusy(
+        clock, [&] { return object->GetIDsOfNames(IID_NULL, names, 1, kLocale, &id); });
     if (FAILED(hr)) return hr;
-    DISPPARAMS noArguments = {};
-    EXCEPINFO exception = {};
-    UINT badArgument = 0;
-    hr = object->Invoke(id, IID_NULL, kLocale, DISPATCH_PROPERTYGET, &noArguments, result.get(),
-                        &exception, &badArgument);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    if (hr == DISP_E_EXCEPTION && exception.scode != 0) hr = exception.scode;
-    return hr;
+    return CallWhileBusy(clock, [&] {
+        DISPPARAMS noArguments = {};
+        EXCEPINFO exception = {};
+        UINT badArgument = 0;
+        VariantClear(result.get());
+        HRESULT invoked = object->Invoke(id, IID_NULL, kLocale, DISPATCH_PROPERTYGET, &noArguments,
+                                         result.get(), &exception, &badArgument);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        if (invoked == DISP_E_EXCEPTION && exception.scode != 0) invoked = exception.scode;
+        return invoked;
+    });
 }
+
+class PumpingClock final : public Clock {
+public:
+    DWORD Now() override { return GetTickCount(); }
+
+    // Waits, handing the thread's messages to their windows meanwhile. A quit message is put
+    // back for the program's own loop.
+    void Pause(DWORD milliseconds) override {
+        const DWORD start = GetTickCount();
+        for (DWORD waited = 0; waited < milliseconds; waited = GetTickCount() - start) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - waited, QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE);
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_QUIT) {
+                    PostQuitMessage(static_cast<int>(message.wParam));
+                    const DWORD left = milliseconds - (GetTickCount() - start);
+                    if (left <= milliseconds) Sleep(left);
+                    return;
+                }
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+    }
+};
+
+// Repeats what the host rejects inside COM, by the rule of PauseBeforeRetry. It lives as long as
+// the program: COM holds it without counting.
+class BusyHostFilter final : public IMessageFilter {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown || iid == IID_IMessageFilter) {
+            *object = static_cast<IMessageFilter*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+        return SERVERCALL_ISHANDLED;
+    }
+    // Gives the pause before COM tries again, or -1 to give up and fail the call.
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsed, DWORD rejectType) override {
+        if (rejectType != SERVERCALL_RETRYLATER && rejectType != SERVERCALL_REJECTED) {
+            return static_cast<DWORD>(-1);
+        }
+        return PauseBeforeRetry(elapsed).value_or(static_cast<DWORD>(-1));
+    }
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
+        return PENDINGMSG_WAITDEFPROCESS;
+    }
+};
+
+BusyHostFilter busyHostFilter;
 
 }  // namespace
 
-HRESULT Connect(ComPtr<IDispatch>& application) {
+bool IsBusy(HRESULT hr) { return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER; }
+
+bool HasEnded(HRESULT hr) {
+    return hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE ||
+           hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE) || hr == CO_E_OBJNOTCONNECTED;
+}
+
+std::optional<DWORD> PauseBeforeRetry(DWORD elapsed) {
+    if (elapsed >= kBusyLimitMs) return std::nullopt;
+    return std::min({std::clamp(elapsed, kFirstPauseMs, kLongestPauseMs), kBusyLimitMs - elapsed});
+}
+
+Clock& SystemClock() {
+    static PumpingClock clock;
+    return clock;
+}
+
+HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call) {
+    const DWORD start = clock.Now();
+    for (;;) {
+        const HRESULT hr = call();
+        if (!IsBusy(hr)) return hr;
+        const std::optional<DWORD> pause = PauseBeforeRetry(clock.Now() - start);
+        if (!pause) return hr;
+        clock.Pause(*pause);
+    }
+}
+
+void RegisterMessageFilter() { CoRegisterMessageFilter(&busyHostFilter, nullptr); }
+
+IMessageFilter& MessageFilter() { return busyHostFilter; }
+
+HRESULT Connect(ComPtr<IDispatch>& application, Clock& clock) {
     application.Reset();
     ComPtr<IDispatch> global;
-    HRESULT hr = CoCreateInstance(kGlobalClsid, nullptr, CLSCTX_SERVER, IID_IDispatch,
-                                  reinterpret_cast<void**>(global.GetAddressOf()));
+    HRESULT hr = CallWhileBusy(clock, [&] {
+        return CoCreateInstance(kGlobalClsid, nullptr, CLSCTX_SERVER, IID_IDispatch,
+                                reinterpret_cast<void**>(global.ReleaseAndGetAddressOf()));
+    });
     if (FAILED(hr)) return hr;
     UniqueVariant result;
-    hr = GetProperty(global.Get(), L"Application", result);
+    hr = GetProperty(global.Get(), L"Application", result, clock);
     if (FAILED(hr)) return hr;
     if (result->vt != VT_DISPATCH || result->pdispVal == nullptr) return DISP_E_TYPEMISMATCH;
     application = result->pdispVal;
     return S_OK;
 }
 
-HRESULT ReadText(IDispatch* application, const wchar_t* name, std::wstring& value) {
+HRESULT ReadText(IDispatch* application, const wchar_t* name, std::wstring& value, Clock& clock) {
     value.clear();
     if (application == nullptr) return E_POINTER;
     UniqueVariant result;
-    HRESULT hr = GetProperty(application, name, result);
+    HRESULT hr = GetProperty(application, name, result, clock);
     if (FAILED(hr)) return hr;
     hr = VariantChangeTypeEx(result.get(), result.get(), kLocale, 0, VT_BSTR);
     if (FAILED(hr)) return hr;

@@ -1,10 +1,18 @@
 // Access to the host spreadsheet application (Microsoft Excel) through automation. Nothing is
 // ever asked of the host beyond its Application object and three text properties: it is never
 // made visible and never asked to quit; dropping the reference is all the programs do at the end.
+//
+// Excel answers as a local server, in a process of its own. While it is busy (starting up, or
+// stopped at a dialog that it cannot show while hidden) it rejects calls; every call into it is
+// then repeated after a short pause, for up to kBusyLimitMs in all. It may also end in the middle
+// of a run; the calls then fail with one of the codes that HasEnded knows.
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,11 +30,47 @@ inline constexpr LCID kLocale = 1033;
 // every run and the remover deletes it again; it is the one fact the two programs share.
 inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
 
+// How long a call is repeated while the host rejects it, counted from its first try.
+inline constexpr DWORD kBusyLimitMs = 30000;
+
+// The host rejected the call: it is busy, and may answer later.
+bool IsBusy(HRESULT hr);
+// The host's process is gone: it ended or crashed while it was being asked.
+bool HasEnded(HRESULT hr);
+
+// The pause before the next try of a call that the host rejected, `elapsed` milliseconds after
+// its first try; nothing once kBusyLimitMs have passed. The pauses start short and grow to a
+// second, and the last try falls on the limit.
+std::optional<DWORD> PauseBeforeRetry(DWORD elapsed);
+
+// The time the busy wait runs on. The programs' clock pumps the thread's messages while it
+// pauses, so that the window stays answered; a test's may move at once.
+class Clock {
+public:
+    virtual DWORD Now() = 0;  // milliseconds, from any start
+    virtual void Pause(DWORD milliseconds) = 0;
+
+protected:
+    ~Clock() = default;
+};
+Clock& SystemClock();
+
+// Makes `call` and repeats it while the host rejects it, pausing as PauseBeforeRetry says; gives
+// its first answer that is not a rejection, or the last rejection.
+HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call);
+
+// Registers, for the calling thread, a message filter that repeats the calls that the host
+// rejects inside COM by the same rule. Call it once, after COM is initialised.
+void RegisterMessageFilter();
+// The filter itself, for a test to ask.
+IMessageFilter& MessageFilter();
+
 // Creates the host's global object and reads its Application object into `application`.
-HRESULT Connect(ComPtr<IDispatch>& application);
+HRESULT Connect(ComPtr<IDispatch>& application, Clock& clock = SystemClock());
 
 // Reads a property of the Application object as text.
-HRESULT ReadText(IDispatch* application, const wchar_t* name, std::wstring& value);
+HRESULT ReadText(IDispatch* application, const wchar_t* name, std::wstring& value,
+                 Clock& clock = SystemClock());
 
 // Whether a folder the host answered is a complete folder path: a drive letter, colon and
 // backslash ("C:\..."), or a UNC path ("\\server\share..."). Anything else (empty text, a

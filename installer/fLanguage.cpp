@@ -74,6 +74,12 @@ LRESULT fLanguage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DRAWITEM:
             DrawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             return TRUE;
+        case WM_SETCURSOR:
+            if (hostWorking_) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
         case WM_CLOSE:
             cmdCancel_Click();
             return 0;
@@ -123,12 +129,22 @@ void fLanguage::OnCommand(int id) {
     }
 }
 
+// The install procedure runs on this thread, and its calls into the host (and the pauses while
+// the host is busy) hand queued messages to this window: its buttons are disabled meanwhile, so
+// that an impatient second click cannot start a second installation.
 void fLanguage::cmdOK_Click() {
     if (installing_) return;
     installing_ = true;
+    EnableWindow(cmdOK, FALSE);
+    EnableWindow(cmdCancel, FALSE);
+    ShowHostWorking(true);
+    // Drawn now: the start of the host may hold the thread for seconds.
+    RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     // The program's exit code tells a script how the installation ended: 0 when complete, or the
     // error number of the report.
-    if (const auto failure = install::Run(install::InstallSetPath(), host_)) {
+    const auto failure = install::Run(install::InstallSetPath(), host_);
+    ShowHostWorking(false);
+    if (failure) {
         MessageBoxW(window_, install::ErrorReportText(*failure).c_str(), kTitle,
                     MB_OK | MB_ICONERROR);
         exitCode_ = failure->number;
@@ -136,6 +152,11 @@ void fLanguage::cmdOK_Click() {
         MessageBoxW(window_, kCompletionText, kTitle, MB_OK | MB_ICONINFORMATION);
     }
     DestroyWindow(window_);
+}
+
+void fLanguage::ShowHostWorking(bool working) {
+    hostWorking_ = working;
+    SetCursor(LoadCursorW(nullptr, working ? IDC_WAIT : IDC_ARROW));
 }
 
 void fLanguage::cmdCancel_Click() {

@@ -30,11 +30,13 @@ private:
     void OnCommand(int id);
     void cmdOK_Click();
     void cmdCancel_Click();
+    void ShowHostWorking(bool working);
 
     HWND Label1 = nullptr;
     HWND cmdOK = nullptr;
     HWND cmdCancel = nullptr;
     bool installing_ = false;
+    bool hostWorking_ = false;  // from the OK click until the message: the wait cursor shows
     int exitCode_ = 0;
     // The host application object, set by the install procedure and kept until the program ends.
     ComPtr<IDispatch> host_;

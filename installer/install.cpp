@@ -196,11 +196,31 @@ Failure HostProfileInTheWay(const std::wstring& hostProfile) {
     return std::nullopt;
 }
 
-Failure ReadHost(IDispatch* application, const wchar_t* name, std::wstring& value) {
-    const HRESULT hr = host::ReadText(application, name, value);
+// A busy host and a host that ended are told apart from other failures: the user can do
+// something about the first, and the second is not Setup's fault.
+std::optional<Error> HostTrouble(HRESULT hr, const std::wstring& subject) {
+    if (host::IsBusy(hr)) {
+        return Error{kAutomationError,
+                     L"Microsoft Excel 正忙，或正停在一个对话框处等待，一直没有应答。"
+                     L"请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup：",
+                     subject};
+    }
+    if (host::HasEnded(hr)) {
+        return Error{kHostEnded,
+                     L"Microsoft Excel 意外结束（可能已崩溃或被关闭）。"
+                     L"已完成的步骤保持不变，请重新运行 Setup：",
+                     subject};
+    }
+    return std::nullopt;
+}
+
+Failure ReadHost(IDispatch* application, const wchar_t* name, std::wstring& value,
+                 host::Clock& clock) {
+    const HRESULT hr = host::ReadText(application, name, value, clock);
     if (SUCCEEDED(hr)) return std::nullopt;
-    return Error{kAutomationError, L"无法从 Microsoft Excel 读取信息：",
-                 std::wstring(name) + L"（错误代码 " + Hex(hr) + L"）"};
+    const std::wstring subject = std::wstring(name) + L"（错误代码 " + Hex(hr) + L"）";
+    if (auto trouble = HostTrouble(hr, subject)) return trouble;
+    return Error{kAutomationError, L"无法从 Microsoft Excel 读取信息：", subject};
 }
 
 // The host formats its version in locale 1033, so it is read back in that locale: a PC whose
@@ -301,7 +321,7 @@ private:
 
 }  // namespace
 
-Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host) {
+Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host, host::Clock& clock) {
     if (auto failure = Unrepresentable(
             L"安装文件所在文件夹的名称中含有系统代码页无法表示的字符，无法记录到配置文件中。"
             L"请将安装文件复制到其他文件夹后重新运行：",
@@ -310,7 +330,8 @@ Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host) {
     }
 
     // The host application object, kept by the caller until the program ends.
-    if (const HRESULT hr = host::Connect(host); FAILED(hr)) {
+    if (const HRESULT hr = host::Connect(host, clock); FAILED(hr)) {
+        if (auto trouble = HostTrouble(hr, L"错误代码 " + Hex(hr))) return trouble;
         return Error{
             kCannotCreateObject,
             L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）。请确认本机已安装 Excel：",
@@ -319,8 +340,8 @@ Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host) {
 
     // Where the host keeps its program files and its start-up workbooks.
     std::wstring hostFolder, startupFolder;
-    if (auto failure = ReadHost(host.Get(), L"Path", hostFolder)) return failure;
-    if (auto failure = ReadHost(host.Get(), L"StartupPath", startupFolder)) return failure;
+    if (auto failure = ReadHost(host.Get(), L"Path", hostFolder, clock)) return failure;
+    if (auto failure = ReadHost(host.Get(), L"StartupPath", startupFolder, clock)) return failure;
     if (auto failure = NotAFolder(L"Path", hostFolder)) return failure;
     if (auto failure = NotAFolder(L"StartupPath", startupFolder)) return failure;
     if (auto failure = Unrepresentable(
@@ -357,7 +378,7 @@ Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host) {
     // The template that suits the host's version: only 14 takes the .xltm one.
     std::wstring versionText;
     double version = 0;
-    if (auto failure = ReadHost(host.Get(), L"Version", versionText)) return failure;
+    if (auto failure = ReadHost(host.Get(), L"Version", versionText, clock)) return failure;
     if (auto failure = ParseVersion(versionText, version)) return failure;
     const std::wstring templatePath =
         installSet + (version == 14.0 ? L"\\Qorvel.xltm" : L"\\Qorvel.xlt");

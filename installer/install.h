@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "host.h"
 #include "scoped.h"
 
 namespace install {
@@ -27,7 +28,9 @@ enum ErrorNumber : int {
     kFileAccessError = 75,      // any other file failure
     kPathNotFound = 76,         // a destination folder is missing
     kCannotCreateObject = 429,  // the host cannot be reached
-    kAutomationError = 440,     // the host failed to answer
+    kAutomationError = 440,     // the host failed to answer, or stayed busy
+    kHostEnded = 462,           // the host's process ended while it was asked ("the remote
+                                // server machine does not exist or is unavailable")
 };
 
 // The error report's text: the error number, what failed, and the path or value involved.
@@ -40,6 +43,8 @@ std::wstring InstallSetPath();
 // the installation is complete, or the error that ended it; the caller tells the user either way.
 // A failed first installation leaves no host profile, so that the next run is a first
 // installation again; nothing on disk changes before every text is known to fit the ANSI code page.
-std::optional<Error> Run(const std::wstring& installSet, ComPtr<IDispatch>& host);
+// A busy host is waited for on `clock`.
+std::optional<Error> Run(const std::wstring& installSet, ComPtr<IDispatch>& host,
+                         host::Clock& clock = host::SystemClock());
 
 }  // namespace install

@@ -2,6 +2,7 @@
 
 #include "dll_search.h"
 #include "fLanguage.h"
+#include "host.h"
 #include "scoped.h"
 #include "window.h"
 
@@ -26,6 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     }
     ui::DeclareDpiAwareness();
     ComApartment com;
+    host::RegisterMessageFilter();  // a busy host is waited for, inside COM as well
     fLanguage form;  // holds the host application object until the program ends
     if (!form.Show(instance, showCommand)) return 1;
     return ui::RunMessageLoop(form.handle());

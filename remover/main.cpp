@@ -2,6 +2,7 @@
 
 #include "MainMode.h"
 #include "dll_search.h"
+#include "host.h"
 #include "scoped.h"
 #include "window.h"
 
@@ -9,5 +10,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     HardenDllSearch();
     ui::DeclareDpiAwareness();
     ComApartment com;
+    host::RegisterMessageFilter();  // a busy host is waited for, inside COM as well
     return MainMode::Main(instance, showCommand);
 }

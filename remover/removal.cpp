@@ -15,9 +15,9 @@ bool SettingsExist() {
 
 }  // namespace
 
-Outcome RemoveAll(ComPtr<IDispatch>& host) {
+Outcome RemoveAll(ComPtr<IDispatch>& host, host::Clock& clock) {
     Outcome outcome;
-    const HRESULT connected = host::Connect(host);
+    const HRESULT connected = host::Connect(host, clock);
 
     // The section with every value and subkey in it; a missing one is nothing to do.
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
@@ -26,8 +26,11 @@ Outcome RemoveAll(ComPtr<IDispatch>& host) {
     // Nothing is deleted where the host's answer is not a complete folder path: the add-in
     // could not be located.
     std::wstring startupFolder;
-    outcome.hostReached = SUCCEEDED(connected) &&
-                          SUCCEEDED(host::ReadText(host.Get(), L"StartupPath", startupFolder));
+    const HRESULT read = FAILED(connected)
+                             ? connected
+                             : host::ReadText(host.Get(), L"StartupPath", startupFolder, clock);
+    outcome.hostBusy = host::IsBusy(read);
+    outcome.hostReached = SUCCEEDED(read);
     if (outcome.hostReached && host::IsFolderPath(startupFolder)) {
         outcome.addInLocated = true;
         const std::wstring addIn = startupFolder + host::kAddInName;
@@ -51,7 +54,9 @@ std::wstring NoticeText(const Outcome& outcome) {
     }
     // At most three lines: the label holds no more at its size.
     std::wstring text;
-    if (!outcome.hostReached) {
+    if (outcome.hostBusy) {
+        text = L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。";
+    } else if (!outcome.hostReached) {
         text = L"无法连接 Excel，\r\n加载项可能仍安装着。";
     } else if (!outcome.addInLocated) {
         text = L"无法确定加载项的位置，\r\n加载项可能仍安装着。";

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "host.h"
 #include "scoped.h"
 
 namespace removal {
@@ -20,11 +21,13 @@ struct Outcome {
     bool addInRemains = false;    // the add-in is still in that folder
     bool addInInUse = false;      // because a program (Excel) has it open
     bool settingsRemain = false;  // the settings section is still there
+    bool hostBusy = false;        // Excel rejected the calls until the busy wait ran out
 };
 
 // Deletes the settings section, then asks the host for its start-up folder (keeping the host
-// application object in `host`) and deletes the add-in there.
-Outcome RemoveAll(ComPtr<IDispatch>& host);
+// application object in `host`) and deletes the add-in there. A busy host is waited for on
+// `clock`; a host that ends meanwhile counts as not reached.
+Outcome RemoveAll(ComPtr<IDispatch>& host, host::Clock& clock = host::SystemClock());
 
 // What the notice says: that the system has been removed, or what is left and what to do.
 std::wstring NoticeText(const Outcome& outcome);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_clock.h"
 #include "files.h"
 #include "install.h"
 
@@ -40,7 +41,7 @@ protected:
     std::optional<install::Error> Install() {
         application.Reset();
         host.ClearCalls();
-        return install::Run(installSet, application);
+        return install::Run(installSet, application, clock);
     }
 
     // An install set path as it stands in the profile: the folder 安装包 in code page 936.
@@ -62,6 +63,8 @@ protected:
     std::wstring addInSource = installSet + L"\\setup.xla";
     // This process's own pending profile: the procedure runs in it.
     std::wstring pending = hostProfile + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+
+    FakeClock clock;  // a busy host is waited for at once
     ComPtr<IDispatch> application;
 };
 
@@ -240,6 +243,14 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
          [&] { host.Set(L"Version", L"abc"); }, [&] { host.Set(L"Version", L"14.0"); }},
         {"Version read fails", install::kAutomationError, L"Version", true,
          [&] { host.Set(L"FailRead", L"Version"); }, [&] { host.Set(L"FailRead", L""); }},
+        {"host stays busy", install::kAutomationError, L"错误代码 0x80010001", false,
+         [&] { host.Set(L"RejectCalls", L"1000000"); }, [&] { host.Set(L"RejectCalls", L"0"); }},
+        {"host ends during Version", install::kHostEnded, L"Version（错误代码 0x800706BE）", true,
+         [&] {
+             host.Set(L"FailRead", L"Version");
+             host.Set(L"FailReadHr", L"800706BE");
+         },
+         [&] { host.Set(L"FailRead", L""); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "Form1.h"
+#include "fake_clock.h"
 #include "files.h"
 #include "removal.h"
 #include "scoped.h"
@@ -18,6 +19,8 @@ namespace {
 constexpr wchar_t kHalvorsk[] = L"Software\\VB and VBA Program Settings\\Halvorsk";
 constexpr wchar_t kRemoved[] = L"Morvane\r\n\r\n已从你的系统中移除!";
 constexpr wchar_t kOK[] = L"确\u3000定";
+constexpr wchar_t kUnreachable[] = L"无法连接 Excel，\r\n加载项可能仍安装着。";
+constexpr wchar_t kBusy[] = L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。";
 
 bool KeyExists(const std::wstring& path) {
     UniqueHkey key;
@@ -113,7 +116,8 @@ TEST_F(RemoverTest, RemovesTheAddInAndTheSettingsAndSaysSo) {
 // Whatever stands in the way, the settings go; the notice says what is left and what to do.
 // Enter and Space press its button, which has the focus; the close command ends it too. A
 // start-up folder from Excel that is not a complete path locates nothing, and nothing is deleted;
-// a read-only add-in is removed, and one held for a moment (a virus scanner) is waited for.
+// a read-only add-in is removed, and one held for a moment (a virus scanner) is waited for. Excel
+// that ends while it is asked counts as unreachable; one that is busy for a while is waited for.
 TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
     std::unique_ptr<LockedFile> excelHasItOpen;
     const wchar_t* const notLocated = L"无法确定加载项的位置，\r\n加载项可能仍安装着。";
@@ -124,12 +128,16 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
         bool addInRemains;
         const wchar_t* notice;
         std::function<void(HWND notice)> dismiss;
+        bool outOfProcessOnly = false;  // in process, the stand-in would end the remover itself
     } rows[] = {
         {"nothing left to remove", [&] { DeleteFileW(addIn.c_str()); }, false, kRemoved,
          [](HWND notice) { PressKey(notice, VK_RETURN); }},
-        {"Excel unreachable", [&] { host.Set(L"CreateFails", L"80080005"); }, true,
-         L"无法连接 Excel，\r\n加载项可能仍安装着。",
+        {"Excel unreachable", [&] { host.Set(L"CreateFails", L"80080005"); }, true, kUnreachable,
          [](HWND notice) { PressKey(notice, VK_SPACE); }},
+        {"Excel ends while asked", [&] { host.Set(L"ExitOnRead", L"StartupPath"); }, true,
+         kUnreachable, [](HWND notice) { PressKey(notice, VK_SPACE); }, true},
+        {"Excel busy for three calls", [&] { host.Set(L"RejectCalls", L"3"); }, false, kRemoved,
+         [](HWND notice) { PressKey(notice, VK_RETURN); }},
         {"add-in held open", [&] { excelHasItOpen = std::make_unique<LockedFile>(addIn); }, true,
          L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。",
          [](HWND notice) { PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0); }},
@@ -144,6 +152,7 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        if (row.outOfProcessOnly && !StandInHost::OutOfProcess()) continue;
         row.arrange();
         const HWND notice = Run();
         ASSERT_NE(notice, nullptr);
@@ -158,9 +167,25 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
         host.Set(L"CreateFails", L"0");
         host.Set(L"StartupPath", startup);
         SetFileAttributesW(addIn.c_str(), FILE_ATTRIBUTE_NORMAL);
+        host.Set(L"ExitOnRead", L"");
+        host.Set(L"RejectCalls", L"0");
         WriteBytes(addIn, "add-in workbook");
         SetValue(std::wstring(kHalvorsk) + L"\\Vorn", L"LastCurve", L"C:\\data\\run7.crv");
     }
+}
+
+// Excel that stays busy is given up after the busy wait (on a clock of the test's own here).
+TEST_F(RemoverTest, ExcelThatStaysBusyIsGivenUpAndTheNoticeSaysTheAddInMayRemain) {
+    host.Set(L"RejectCalls", L"1000000");
+    FakeClock clock;
+    ComPtr<IDispatch> application;
+    const removal::Outcome outcome = removal::RemoveAll(application, clock);
+
+    EXPECT_TRUE(outcome.hostBusy);
+    EXPECT_FALSE(outcome.hostReached);
+    EXPECT_TRUE(FileExists(addIn));
+    ExpectSettingsGoneAndSiblingsKept();
+    EXPECT_EQ(Utf8(removal::NoticeText(outcome)), Utf8(kBusy));
 }
 
 // Every notice fits the label at 96 dpi, in the label's font, without clipping.
@@ -176,11 +201,12 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
 
     for (const bool settingsRemain : {false, true}) {
         const removal::Outcome outcomes[] = {
-            {false, false, false, false, settingsRemain},  // Excel unreachable
-            {true, false, false, false, settingsRemain},   // the add-in not located
-            {true, true, false, false, settingsRemain},    // the add-in removed
-            {true, true, true, true, settingsRemain},      // held open by Excel
-            {true, true, true, false, settingsRemain},     // its deletion refused
+            {false, false, false, false, settingsRemain},        // Excel unreachable
+            {false, false, false, false, settingsRemain, true},  // Excel busy
+            {true, false, false, false, settingsRemain},         // the add-in not located
+            {true, true, false, false, settingsRemain},          // the add-in removed
+            {true, true, true, true, settingsRemain},            // held open by Excel
+            {true, true, true, false, settingsRemain},           // its deletion refused
         };
         for (const auto& outcome : outcomes) {
             const std::wstring text = removal::NoticeText(outcome);

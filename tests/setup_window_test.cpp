@@ -81,6 +81,17 @@ std::wstring MessageText(HWND box, int* buttons = nullptr) {
     return text;
 }
 
+// The cursor that `window` shows under the mouse, as it answers WM_SETCURSOR (a handle of the
+// window's process: comparable only with others of it).
+HCURSOR CursorOver(HWND window) {
+    SendMessageTimeoutW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
+                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE), SMTO_BLOCK, 15000, nullptr);
+    CURSORINFO info = {};
+    info.cbSize = sizeof info;
+    GetCursorInfo(&info);
+    return info.hCursor;
+}
+
 class SetupWindowTest : public testing::Test, protected LabPc {
 protected:
     SetupWindowTest() : LabPc(L"setup-window", kAddIn, kShipped) {
@@ -324,6 +335,95 @@ TEST_F(SetupWindowTest, OneInstallationAtATime) {
         ASSERT_EQ(profile.size(), 7u);
         EXPECT_EQ(profile[6].substr(0, 9), "InstDate=");
         EXPECT_EQ(FilesIn(excel), Lines{"QorvelProfile.ini"});
+    }
+}
+
+// Excel in a process of its own, slow to start: from the OK click until the message the window
+// shows the wait cursor and keeps its buttons disabled, and a second quick click installs
+// nothing more.
+TEST_F(SetupWindowTest, HostInItsOwnProcessSlowToStartTakesOneClick) {
+    if (!StandInHost::OutOfProcess()) GTEST_SKIP() << "the stand-in host runs in process here";
+    host.Set(L"StartDelay", L"5");
+    const HWND window = Start();
+    ASSERT_NE(window, nullptr);
+    const HWND ok = Button(window, kOK);
+    const HWND cancel = Button(window, kCancel);
+    const HCURSOR arrow = CursorOver(window);
+    Click(ok);
+    Click(ok);
+    for (int i = 0; i < 500 && IsWindowEnabled(ok); ++i) Sleep(10);
+    Sleep(1000);  // well into the host's start
+    EXPECT_NE(CursorOver(window), arrow) << "no wait cursor while the host starts";
+    EXPECT_EQ(FindTopWindow(program->id(), L"#32770", nullptr), nullptr);
+    EXPECT_FALSE(IsWindowEnabled(ok));
+    EXPECT_FALSE(IsWindowEnabled(cancel));
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // ignored while the host works
+
+    ExpectCompletionAndDismiss(window);
+    const Lines calls = host.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Invoke Application 1033 2"), 1)
+        << "the host was started " << calls.size() / 8 << " times";
+    EXPECT_EQ(LinesOf(ReadBytes(hostProfile)).size(), 7u);
+}
+
+// Excel in a process of its own, busy or ending: busy for a while, it is waited for; busy for
+// good, it is reported after the bounded wait (about thirty seconds); ending during Version, it
+// is reported, and the next run completes the first installation.
+TEST_F(SetupWindowTest, HostInItsOwnProcessBusyOrEndingIsWaitedForOrReported) {
+    if (!StandInHost::OutOfProcess()) GTEST_SKIP() << "the stand-in host runs in process here";
+    const struct {
+        const char* name;
+        const wchar_t* answer;
+        const wchar_t* value;
+        DWORD exitCode;
+        std::wstring report;
+        DWORD atLeastMs;
+    } rows[] = {
+        {"busy for three calls", L"RejectCalls", L"3", 0, L"", 0},
+        {"busy for good", L"RejectCalls", L"1000000", 440,
+         L"运行时错误 '440'：\n\nMicrosoft Excel 正忙，或正停在一个对话框处等待，一直没有应答。"
+         L"请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup：\n"
+         L"错误代码 0x80010001",
+         29000},
+        {"ends during Version", L"ExitOnRead", L"Version", 462,
+         L"运行时错误 '462'：\n\nMicrosoft Excel 意外结束（可能已崩溃或被关闭）。"
+         L"已完成的步骤保持不变，请重新运行 Setup：\nVersion（错误代码 0x800706BE）",
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeleteFileW(hostProfile.c_str());
+        host.ClearCalls();
+        host.Set(row.answer, row.value);
+        HWND window = Start();
+        ASSERT_NE(window, nullptr);
+        const DWORD clicked = GetTickCount();
+        PressKey(window, VK_RETURN);
+        if (row.exitCode == 0) {
+            ExpectCompletionAndDismiss(window);
+            const Lines calls = host.Calls();
+            ASSERT_EQ(calls.size(), 11u);
+            EXPECT_EQ(calls[2], "GetIDsOfNames Application 1033 rejected");
+            EXPECT_EQ(calls[3], "GetIDsOfNames Application 1033");
+        } else {
+            const HWND box = WaitForWindow(*program, L"#32770", L"Setup", 60000);
+            ASSERT_NE(box, nullptr) << "no error report";
+            EXPECT_GE(GetTickCount() - clicked, row.atLeastMs) << "the busy host was not waited for";
+            EXPECT_EQ(Utf8(MessageText(box)), Utf8(row.report));
+            PressKey(box, VK_RETURN);
+            EXPECT_EQ(program->WaitForExit(), row.exitCode);
+            EXPECT_FALSE(FileExists(hostProfile));
+
+            host.Set(row.answer, L"");
+            window = Start();
+            ASSERT_NE(window, nullptr);
+            PressKey(window, VK_RETURN);
+            ExpectCompletionAndDismiss(window);
+        }
+        const Lines profile = LinesOf(ReadBytes(hostProfile));
+        ASSERT_EQ(profile.size(), 7u);
+        EXPECT_EQ(profile[3], "DtPath=" + Cp936(installSet) + "\\Data\\Qorvel.mdb");
+        host.Set(row.answer, L"");
     }
 }
 

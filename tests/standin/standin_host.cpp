@@ -1,5 +1,11 @@
-// A stand-in for Excel's automation objects: an in-process COM server registered in the test
-// prefix under Excel's class id. Test code only, never shipped.
+// A stand-in for Excel's automation objects, registered in the test prefixes under Excel's class
+// id. Test code only, never shipped. This one source builds two servers: an in-process one
+// (standin_host.dll, the fast default) and a local server (standin_host.exe, built with
+// QORVEL_STANDIN_LOCAL_SERVER), which COM starts in a process of its own, as it starts Excel.
+// The local server inherits the environment of the program that starts it (so under Wine), and
+// registers its class for a single use, as Excel does: each program gets a fresh host process,
+// which ends when the program lets go of it, or after 10 seconds without calls (a killed
+// program never lets go, and under Wine the host keeps the output pipes of a test open).
 //
 // Its answers come from "answers.ini" (section [host]) in the folder named by the environment
 // variable QORVEL_STANDIN_DIR, read afresh at every call, so that a test sets them before it
@@ -7,10 +13,15 @@
 //   Path, StartupPath, Version   the texts it answers;
 //   CreateFails                  an HRESULT (hex) that creating the object fails with;
 //   FailRead, FailReadHr         a property whose read fails, and with which HRESULT (hex);
-//   ExitOnRead                   a property whose read ends the process at once, as a kill would;
-//   DelayMs                      how long each answer takes.
+//   ExitOnRead                   a property whose read ends the process at once, as a kill would:
+//                                in process that is the program itself, out of process the host;
+//   DelayMs                      how long each answer takes;
+//   RejectCalls                  how many calls the host object rejects first, as a busy Excel
+//                                does: each of them answers RPC_E_CALL_REJECTED;
+//   StartDelay                   seconds the local server takes to start before it takes calls.
 // It appends every call it gets to "calls.log" there, one line each:
-//   "GetIDsOfNames <name> <lcid>" and "Invoke <name> <lcid> <flags>".
+//   "GetIDsOfNames <name> <lcid>" and "Invoke <name> <lcid> <flags>", followed by " rejected"
+//   when it rejected the call.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -20,6 +31,10 @@
 namespace {
 
 std::atomic<long> liveObjects{0};
+std::atomic<DWORD> lastCall{0};
+
+// The local server ends when its last object goes.
+void LastObjectReleased();
 
 std::wstring StandInFolder() {
     wchar_t folder[MAX_PATH] = {};
@@ -63,7 +78,9 @@ constexpr DISPID kFirstId = 1;
 class Application final : public IDispatch {
 public:
     Application() { ++liveObjects; }
-    ~Application() { --liveObjects; }
+    ~Application() {
+        if (--liveObjects == 0) LastObjectReleased();
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (iid == IID_IUnknown || iid == IID_IDispatch) {
@@ -89,6 +106,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid,
                                             DISPID* ids) override {
+        if (Rejects()) {
+            Record(L"GetIDsOfNames " + std::wstring(count ? names[0] : L"") + L" " +
+                   std::to_wstring(lcid) + L" rejected");
+            return RPC_E_CALL_REJECTED;
+        }
         HRESULT result = S_OK;
         for (UINT i = 0; i < count; ++i) {
             Record(L"GetIDsOfNames " + std::wstring(names[i]) + L" " + std::to_wstring(lcid));
@@ -108,7 +130,13 @@ public:
             return DISP_E_MEMBERNOTFOUND;
         }
         const std::wstring name = kNames[id - kFirstId];
-        Record(L"Invoke " + name + L" " + std::to_wstring(lcid) + L" " + std::to_wstring(flags));
+        const std::wstring call =
+            L"Invoke " + name + L" " + std::to_wstring(lcid) + L" " + std::to_wstring(flags);
+        if (Rejects()) {
+            Record(call + L" rejected");
+            return RPC_E_CALL_REJECTED;
+        }
+        Record(call);
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
 
         Sleep(wcstoul(Answer(L"DelayMs", L"0").c_str(), nullptr, 10));
@@ -136,7 +164,14 @@ public:
     }
 
 private:
+    // Whether this call is one of the first RejectCalls ones, which a busy host rejects.
+    bool Rejects() {
+        lastCall = GetTickCount();
+        return calls_++ < wcstoul(Answer(L"RejectCalls", L"0").c_str(), nullptr, 10);
+    }
+
     std::atomic<ULONG> references_{1};
+    unsigned long calls_ = 0;
 };
 
 class Factory final : public IClassFactory {
@@ -155,7 +190,10 @@ public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         *object = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        if (const HRESULT hr = AnswerHresult(L"CreateFails"); FAILED(hr)) return hr;
+        if (const HRESULT hr = AnswerHresult(L"CreateFails"); FAILED(hr)) {
+            if (liveObjects == 0) LastObjectReleased();
+            return hr;
+        }
         Application* application = new Application;
         const HRESULT hr = application->QueryInterface(iid, object);
         application->Release();
@@ -166,6 +204,41 @@ public:
 
 Factory factory;
 
+#ifdef QORVEL_STANDIN_LOCAL_SERVER
+
+constexpr CLSID kHostClsid = {
+    0x00020812, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr DWORD kIdleLimitMs = 10000;
+
+void LastObjectReleased() { PostQuitMessage(0); }
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    Sleep(1000 * wcstoul(Answer(L"StartDelay", L"0").c_str(), nullptr, 10));
+    DWORD registration = 0;
+    if (FAILED(CoRegisterClassObject(kHostClsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE,
+                                     &registration))) {
+        CoUninitialize();
+        return 1;
+    }
+    lastCall = GetTickCount();
+    SetTimer(nullptr, 0, 1000, nullptr);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_TIMER && GetTickCount() - lastCall > kIdleLimitMs) break;
+        DispatchMessageW(&message);
+    }
+    CoRevokeClassObject(registration);
+    CoUninitialize();
+    return 0;
+}
+
+#else
+
+void LastObjectReleased() {}
+
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** object) {
@@ -173,3 +246,5 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void**
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return liveObjects == 0 ? S_OK : S_FALSE; }
+
+#endif

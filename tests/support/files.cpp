@@ -130,6 +130,13 @@ void StandInHost::Set(const wchar_t* key, const std::wstring& value) {
     WritePrivateProfileStringW(L"host", key, value.c_str(), (folder_ + L"\\answers.ini").c_str());
 }
 
+bool StandInHost::OutOfProcess() {
+    return RegGetValueW(HKEY_LOCAL_MACHINE,
+                        L"Software\\Classes\\CLSID\\{00020812-0000-0000-C000-000000000046}\\"
+                        L"LocalServer32",
+                        nullptr, RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
 std::vector<std::string> StandInHost::Calls() const {
     const std::string log = ReadBytes(folder_ + L"\\calls.log");
     return log == "<missing>" ? std::vector<std::string>() : LinesOf(log);

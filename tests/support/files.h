@@ -52,6 +52,8 @@ public:
     ~StandInHost();
 
     void Set(const wchar_t* key, const std::wstring& value);
+    // Whether this prefix registers the stand-in as a local server, in a process of its own.
+    static bool OutOfProcess();
     // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
     std::vector<std::string> Calls() const;
     void ClearCalls();
