@@ -7,6 +7,9 @@
 //   uidrive gone CAPTION                     waits until no window has this caption
 //   uidrive bench EXE CAPTION BUTTON RUNS    times start to window, and BUTTON to message box
 //   uidrive hosttime                         times what Setup asks of the host, in a fresh process
+//   uidrive unanswered EXE CAPTION BUTTON RUNS   after BUTTON, probes the window with sent
+//                                            messages until the message box shows; times the
+//                                            longest probe (the window unanswered) and the wait
 #include <windows.h>
 
 #include <algorithm>
@@ -93,6 +96,48 @@ int Bench(const std::wstring& exe, const wchar_t* caption, const wchar_t* button
     return 0;
 }
 
+// Starts `exe`, presses `button`, and sends the window one message after another until the
+// message box shows: the longest of them is the longest time the window went unanswered.
+int Unanswered(const std::wstring& exe, const wchar_t* caption, const wchar_t* button, int runs) {
+    std::vector<double> longest, total;
+    for (int run = 0; run < runs; ++run) {
+        Program program(exe);
+        const HWND window = WaitForWindow(program, nullptr, caption);
+        const auto children = window ? ChildrenOf(window) : std::vector<Control>();
+        const Control* ok = FindChild(children, button);
+        if (!ok) {
+            Print(L"uidrive: no window \"" + std::wstring(caption) + L"\" with that button\n");
+            return 1;
+        }
+        LARGE_INTEGER clicked, before, after;
+        QueryPerformanceCounter(&clicked);
+        Click(ok->window);
+        double worst = 0;
+        HWND box = nullptr;
+        while (!box && program.Running()) {
+            QueryPerformanceCounter(&before);
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 60000, &ignored);
+            QueryPerformanceCounter(&after);
+            worst = std::max(worst, Milliseconds(before, after));
+            box = FindTopWindow(program.id(), L"#32770", nullptr);
+            Sleep(5);
+        }
+        if (!box) {
+            Print(L"uidrive: no message box after the click\n");
+            return 1;
+        }
+        longest.push_back(worst);
+        total.push_back(Milliseconds(clicked, after));
+        PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        program.WaitForExit();
+    }
+    wchar_t line[128];
+    swprintf(line, 128, L"%.1f %.1f\n", Median(longest), Median(total));
+    Print(line);
+    return 0;
+}
+
 int HostTime() {
     ComApartment com;
     LARGE_INTEGER t0, t1;
@@ -129,8 +174,11 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"bench" && argc == 6) return Bench(argv[2], argv[3], argv[4], _wtoi(argv[5]));
     if (command == L"hosttime") return HostTime();
+    if (command == L"unanswered" && argc == 6) {
+        return Unanswered(argv[2], argv[3], argv[4], _wtoi(argv[5]));
+    }
     if (argc < 3) {
-        fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime ...\n", stderr);
+        fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime|unanswered ...\n", stderr);
         return 2;
     }
     const wchar_t* className = nullptr;
@@ -184,6 +232,6 @@ int wmain(int argc, wchar_t** argv) {
         Click(button->window);
         return 0;
     }
-    fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime ...\n", stderr);
+    fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime|unanswered ...\n", stderr);
     return 2;
 }
