@@ -75,14 +75,17 @@ TEST(HostBusyWait, MessageFilterRetriesRejectedCallsForUpToThirtySeconds) {
         DWORD rejectType;
         DWORD wantAtLeast, wantAtMost;
     } rows[] = {
-        {0, SERVERCALL_RETRYLATER, 1, 100},     {0, SERVERCALL_REJECTED, 1, 100},
-        {5000, SERVERCALL_RETRYLATER, 1, 1000}, {29999, SERVERCALL_RETRYLATER, 1, 1},
+        {0, SERVERCALL_RETRYLATER, 1, 100},
+        {0, SERVERCALL_REJECTED, 1, 100},
+        {5000, SERVERCALL_RETRYLATER, 1, 1000},
+        {29999, SERVERCALL_RETRYLATER, 1, 1},
         {30000, SERVERCALL_RETRYLATER, giveUp, giveUp},
         {60000, SERVERCALL_REJECTED, giveUp, giveUp},
     };
     for (const auto& row : rows) {
         const DWORD got = filter.RetryRejectedCall(nullptr, row.elapsed, row.rejectType);
-        EXPECT_GE(got, row.wantAtLeast) << "after " << row.elapsed << " ms, type " << row.rejectType;
+        EXPECT_GE(got, row.wantAtLeast)
+            << "after " << row.elapsed << " ms, type " << row.rejectType;
         EXPECT_LE(got, row.wantAtMost) << "after " << row.elapsed << " ms, type " << row.rejectType;
     }
 }

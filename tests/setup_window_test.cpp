@@ -408,7 +408,8 @@ TEST_F(SetupWindowTest, HostInItsOwnProcessBusyOrEndingIsWaitedForOrReported) {
         } else {
             const HWND box = WaitForWindow(*program, L"#32770", L"Setup", 60000);
             ASSERT_NE(box, nullptr) << "no error report";
-            EXPECT_GE(GetTickCount() - clicked, row.atLeastMs) << "the busy host was not waited for";
+            EXPECT_GE(GetTickCount() - clicked, row.atLeastMs)
+                << "the busy host was not waited for";
             EXPECT_EQ(Utf8(MessageText(box)), Utf8(row.report));
             PressKey(box, VK_RETURN);
             EXPECT_EQ(program->WaitForExit(), row.exitCode);
