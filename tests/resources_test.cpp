@@ -11,23 +11,10 @@
 
 namespace {
 
-#pragma pack(push, 2)
-struct IconDirectoryEntry {
-    BYTE width, height, colours, reserved;
-    WORD planes, bitCount;
-    DWORD bytes;
-    WORD id;
-};
-struct IconDirectory {
-    WORD reserved, type, count;
-    IconDirectoryEntry entries[1];
-};
-#pragma pack(pop)
-
 struct Expected {
     const wchar_t* file;
     const char* executionLevel;
-    std::vector<int> iconSizes;  // in the order they stand
+    std::vector<std::string> icons;  // the icon's images, in the order they stand
 };
 
 class ResourcesTest : public testing::TestWithParam<Expected> {
@@ -97,19 +84,16 @@ TEST_P(ResourcesTest, WhatWindowsSees) {
                                 "version"),
               "6.0.0.0");
 
-    // The icon: its images' sizes, in order, 16 colours each.
+    // The icon group: a 6-byte header, then 14 bytes an image (width, height, colours, and at 6
+    // the bits a pixel).
     const std::string group = Resource(RT_GROUP_ICON, 1);
-    ASSERT_GE(group.size(), sizeof(IconDirectory));
-    const auto* directory = reinterpret_cast<const IconDirectory*>(group.data());
-    const auto& sizes = GetParam().iconSizes;
-    ASSERT_EQ(directory->count, sizes.size());
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        const IconDirectoryEntry& entry = directory->entries[i];
-        EXPECT_EQ(entry.width, sizes[i]) << "image " << i;
-        EXPECT_EQ(entry.height, sizes[i]) << "image " << i;
-        EXPECT_EQ(entry.colours, 16) << "image " << i;
-        EXPECT_EQ(entry.bitCount, 4) << "image " << i;
+    std::vector<std::string> images;
+    for (size_t at = 6; at + 14 <= group.size(); at += 14) {
+        const auto byte = [&](size_t i) { return std::to_string(BYTE(group[at + i])); };
+        images.push_back(byte(0) + "x" + byte(1) + ", " + byte(2) + " colours, " + byte(6) +
+                         " bits");
     }
+    EXPECT_EQ(images, GetParam().icons);
 }
 
 // What Windows reads from the header: a window program for Windows 7 and later (with
@@ -133,8 +117,12 @@ TEST_P(ResourcesTest, HeaderAsWindowsReadsIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, ResourcesTest,
-                         testing::Values(Expected{L"Setup.exe", "requireAdministrator", {32}},
-                                         Expected{L"remover.exe", "asInvoker", {48, 16, 32}}));
+INSTANTIATE_TEST_SUITE_P(
+    Programs, ResourcesTest,
+    testing::Values(Expected{L"Setup.exe", "requireAdministrator", {"32x32, 16 colours, 4 bits"}},
+                    Expected{L"remover.exe",
+                             "asInvoker",
+                             {"48x48, 16 colours, 4 bits", "16x16, 16 colours, 4 bits",
+                              "32x32, 16 colours, 4 bits"}}));
 
 }  // namespace

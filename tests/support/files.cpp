@@ -7,20 +7,17 @@
 std::string Encode(UINT codePage, std::wstring_view text) {
     const int length = static_cast<int>(text.size());
     const int size =
-        length ? WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr)
-               : 0;
+        WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
-    if (size)
-        WideCharToMultiByte(codePage, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
     return bytes;
 }
 
 std::wstring Decode(UINT codePage, std::string_view bytes) {
     const int length = static_cast<int>(bytes.size());
-    const int size =
-        length ? MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0) : 0;
+    const int size = MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0);
     std::wstring text(static_cast<size_t>(size), L'\0');
-    if (size) MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), size);
+    MultiByteToWideChar(codePage, 0, bytes.data(), length, text.data(), size);
     return text;
 }
 
@@ -119,9 +116,13 @@ std::wstring TempFolder::operator/(std::wstring_view name) const {
 
 StandInHost::StandInHost(std::wstring folder) : folder_(std::move(folder)) {
     MakeFolder(folder_);
-    WriteBytes(folder_ + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese paths
+    Reset();
     DeleteFileW((folder_ + L"\\calls.log").c_str());
     SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", folder_.c_str());
+}
+
+void StandInHost::Reset() {
+    WriteBytes(folder_ + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese paths
 }
 
 StandInHost::~StandInHost() { SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", nullptr); }
@@ -151,38 +152,28 @@ LabPc::LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view 
     MakeFolder(startup);
     WriteBytes(installSet + L"\\setup.xla", addInBytes);
     WriteBytes(installSet + L"\\QorvelProfile.ini", shippedProfile);
+    ResetHost();
+}
+
+void LabPc::ResetHost() {
+    host.Reset();
     host.Set(L"Path", excel);
     host.Set(L"StartupPath", startup);
     host.Set(L"Version", L"14.0");
 }
-
-namespace {
-
-struct Release {
-    HANDLE handle;
-    DWORD milliseconds;
-};
-
-DWORD WINAPI ReleaseLater(void* parameter) {
-    const Release release = *static_cast<Release*>(parameter);
-    delete static_cast<Release*>(parameter);
-    Sleep(release.milliseconds);
-    CloseHandle(release.handle);
-    return 0;
-}
-
-}  // namespace
 
 LockedFile::LockedFile(const std::wstring& path, DWORD milliseconds)
     : handle_(OwnFileHandle(
           CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {
     if (!handle_) throw std::runtime_error("cannot lock " + Utf8(path));
     if (milliseconds != INFINITE) {
-        releaser_ = UniqueHandle(CreateThread(
-            nullptr, 0, ReleaseLater, new Release{handle_.release(), milliseconds}, 0, nullptr));
+        releaser_ = std::thread([file = handle_.release(), milliseconds] {
+            Sleep(milliseconds);
+            CloseHandle(file);
+        });
     }
 }
 
 LockedFile::~LockedFile() {
-    if (releaser_) WaitForSingleObject(releaser_.get(), INFINITE);
+    if (releaser_.joinable()) releaser_.join();
 }

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "scoped.h"
@@ -52,6 +53,8 @@ public:
     ~StandInHost();
 
     void Set(const wchar_t* key, const std::wstring& value);
+    // Forgets every answer set: the host answers as it does by default.
+    void Reset();
     // Whether this prefix registers the stand-in as a local server, in a process of its own.
     static bool OutOfProcess();
     // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
@@ -66,6 +69,8 @@ private:
 // program and start-up folders, and the stand-in host answering them with version 14.0.
 struct LabPc {
     LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile);
+    // The host answers the lab PC's folders and version 14.0 again, and nothing else.
+    void ResetHost();
 
     TempFolder root;
     std::wstring installSet = root / L"安装包";
@@ -87,7 +92,7 @@ public:
 
 private:
     UniqueHandle handle_;
-    UniqueHandle releaser_;  // the thread that closes it after the time given
+    std::thread releaser_;  // closes it after the time given
 };
 
 // Rectangles compare and print as got-versus-wanted.
