@@ -35,14 +35,6 @@ std::wstring FolderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// An ordinary file: present, not a folder, neither hidden nor a system file.
-bool IsOrdinaryFile(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes &
-             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-}
-
 bool IsFolder(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -354,8 +346,10 @@ Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host, host::Clock
     const std::wstring shipped = installSet + profile::kFileName;
     if (auto failure = ShippedProfileNotText(shipped)) return failure;
 
-    // No host profile yet: this is the first installation.
-    const bool firstInstallation = !IsOrdinaryFile(hostProfile);
+    // No host profile yet: this is the first installation. (Whatever else stands there, a folder
+    // or a hidden or system file, has stopped the installation above.)
+    const bool firstInstallation =
+        GetFileAttributesW(hostProfile.c_str()) == INVALID_FILE_ATTRIBUTES;
     std::optional<PendingProfile> pending;
     std::wstring installDate;
     if (firstInstallation) {
