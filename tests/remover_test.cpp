@@ -219,10 +219,7 @@ protected:
         ASSERT_TRUE(notice.Show(GetModuleHandleW(nullptr), SW_HIDE, kRemoved));
         label = GetDlgItem(notice.handle(), 100);
     }
-    void TearDown() override {
-        if (IsWindow(notice.handle())) DestroyWindow(notice.handle());
-        DrainMessages();  // the window's end posts the program's WM_QUIT
-    }
+    void TearDown() override { EndWindowMadeHere(notice.handle()); }
 
     Form1 notice;
     HWND label = nullptr;

@@ -437,10 +437,7 @@ protected:
         ASSERT_TRUE(form.Show(GetModuleHandleW(nullptr), SW_HIDE));
         label = GetDlgItem(form.handle(), 100);
     }
-    void TearDown() override {
-        DestroyWindow(form.handle());
-        DrainMessages();  // the window's end posts the program's WM_QUIT
-    }
+    void TearDown() override { EndWindowMadeHere(form.handle()); }
 
     fLanguage form;
     HWND label = nullptr;

@@ -59,6 +59,18 @@ double Median(std::vector<double> values) {
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// The button of `window` captioned `button`; says what is missing when there is none.
+HWND ButtonOf(HWND window, const wchar_t* caption, const wchar_t* button) {
+    const auto children = window ? ChildrenOf(window) : std::vector<Control>();
+    const Control* found = FindChild(children, button);
+    if (!window || !found) {
+        Print(L"uidrive: no window \"" + std::wstring(caption) + L"\" with a button \"" + button +
+              L"\"\n");
+        return nullptr;
+    }
+    return found->window;
+}
+
 int Bench(const std::wstring& exe, const wchar_t* caption, const wchar_t* button, int runs) {
     std::vector<double> startup, response;
     for (int run = 0; run < runs; ++run) {
@@ -67,18 +79,10 @@ int Bench(const std::wstring& exe, const wchar_t* caption, const wchar_t* button
         Program program(exe);
         const HWND window = WaitForWindow(program, nullptr, caption);
         QueryPerformanceCounter(&t1);
-        if (!window) {
-            Print(L"uidrive: no window \"" + std::wstring(caption) + L"\"\n");
-            return 1;
-        }
-        const auto children = ChildrenOf(window);
-        const Control* ok = FindChild(children, button);
-        if (!ok) {
-            Print(L"uidrive: no button \"" + std::wstring(button) + L"\"\n");
-            return 1;
-        }
+        const HWND ok = ButtonOf(window, caption, button);
+        if (!ok) return 1;
         QueryPerformanceCounter(&t2);
-        Click(ok->window);
+        Click(ok);
         const HWND box = WaitForWindow(program, L"#32770", nullptr);
         QueryPerformanceCounter(&t3);
         if (!box) {
@@ -103,15 +107,11 @@ int Unanswered(const std::wstring& exe, const wchar_t* caption, const wchar_t* b
     for (int run = 0; run < runs; ++run) {
         Program program(exe);
         const HWND window = WaitForWindow(program, nullptr, caption);
-        const auto children = window ? ChildrenOf(window) : std::vector<Control>();
-        const Control* ok = FindChild(children, button);
-        if (!ok) {
-            Print(L"uidrive: no window \"" + std::wstring(caption) + L"\" with that button\n");
-            return 1;
-        }
+        const HWND ok = ButtonOf(window, caption, button);
+        if (!ok) return 1;
         LARGE_INTEGER clicked, before, after;
         QueryPerformanceCounter(&clicked);
-        Click(ok->window);
+        Click(ok);
         double worst = 0;
         HWND box = nullptr;
         while (!box && program.Running()) {

@@ -210,7 +210,8 @@ int LineHeightOf(HWND control) {
     return metrics.tmHeight;
 }
 
-void DrainMessages() {
+void EndWindowMadeHere(HWND window) {
+    if (IsWindow(window)) DestroyWindow(window);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }

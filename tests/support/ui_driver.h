@@ -76,7 +76,8 @@ Bitmap Render(HWND control);
 // and its line height in pixels.
 std::string FontOf(HWND control);
 int LineHeightOf(HWND control);
-// Removes what this thread's queue holds, WM_QUIT included: after a window of this process ends.
-void DrainMessages();
+// Ends a window made in this process, if it is still there, and removes what its end left in
+// this thread's queue: the program's WM_QUIT is not the test's.
+void EndWindowMadeHere(HWND window);
 // The runs of rows that hold anything but `background`, as [first, last] row pairs.
 std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background);
