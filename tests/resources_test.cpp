@@ -1,9 +1,13 @@
-// What Windows reads from the programs' files before they run: version, manifest and icons.
+// The shipped programs as Windows reads them before they run: the header, the DLLs they import,
+// the manifest, the version and the icon. Read as files, so that a test program of either bitness
+// checks the i686 programs, also on a machine that cannot run them.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "files.h"
@@ -11,118 +15,138 @@
 
 namespace {
 
-struct Expected {
+using testing::AnyOfArray;
+using testing::Each;
+using testing::HasSubstr;
+using testing::Not;
+
+struct Shipped {
     const wchar_t* file;
     const char* executionLevel;
-    std::vector<std::string> icons;  // the icon's images, in the order they stand
 };
 
-class ResourcesTest : public testing::TestWithParam<Expected> {
+// What a program may import: DLLs of Windows itself, nothing that an installation would bring.
+const std::vector<std::string> kWindowsDlls = {"advapi32.dll", "gdi32.dll",    "kernel32.dll",
+                                               "msvcrt.dll",   "ole32.dll",    "oleaut32.dll",
+                                               "user32.dll",   "version.dll",  "shell32.dll",
+                                               "comctl32.dll", "ntdll.dll"};
+
+void PrintTo(const Shipped& shipped, std::ostream* out) { *out << Utf8(shipped.file); }
+
+template <typename T>
+const T& At(const std::string& file, size_t offset) {
+    if (offset + sizeof(T) > file.size()) throw std::out_of_range("past the end of the file");
+    return *reinterpret_cast<const T*>(file.data() + offset);
+}
+
+class ShippedProgram : public testing::TestWithParam<Shipped> {
 protected:
     void SetUp() override {
-        path = BinFolder() + L"\\" + GetParam().file;
-        module = LoadLibraryExW(path.c_str(), nullptr,
-                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        ASSERT_NE(module, nullptr) << Utf8(path);
-    }
-    void TearDown() override {
-        if (module) FreeLibrary(module);
+        path = ShippedFolder() + L"\\" + GetParam().file;
+        file = ReadBytes(path);
+        ASSERT_NE(file, "<missing>") << Utf8(path);
+        ntAt = At<IMAGE_DOS_HEADER>(file, 0).e_lfanew;
+        ASSERT_EQ(nt().OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC) << "not a PE32 file";
     }
 
-    std::string Resource(const wchar_t* type, int id) {
+    const IMAGE_NT_HEADERS32& nt() const { return At<IMAGE_NT_HEADERS32>(file, ntAt); }
+
+    // Where the bytes of a relative virtual address stand in the file.
+    size_t OffsetOf(DWORD rva) const {
+        const size_t sections = ntAt + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                                nt().FileHeader.SizeOfOptionalHeader;
+        for (WORD i = 0; i < nt().FileHeader.NumberOfSections; ++i) {
+            const auto& s = At<IMAGE_SECTION_HEADER>(file, sections + i * sizeof(IMAGE_SECTION_HEADER));
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize) {
+                return rva - s.VirtualAddress + s.PointerToRawData;
+            }
+        }
+        throw std::out_of_range("an address outside every section");
+    }
+
+    std::vector<std::string> Imports() const {
+        std::vector<std::string> names;
+        size_t at = OffsetOf(nt().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
+                                 .VirtualAddress);
+        for (;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+            const auto& import = At<IMAGE_IMPORT_DESCRIPTOR>(file, at);
+            if (import.Name == 0) break;
+            std::string name = file.c_str() + OffsetOf(import.Name);
+            std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+            names.push_back(name);
+        }
+        return names;
+    }
+
+    // A resource of the program, loaded as data: it is never run.
+    std::string Resource(const wchar_t* type, int id) const {
+        const HMODULE module = LoadLibraryExW(
+            path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        if (!module) return "<not loadable as data>";
         const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
-        if (!found) return {};
-        const auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
-        return std::string(data, SizeofResource(module, found));
+        std::string bytes =
+            found ? std::string(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                                SizeofResource(module, found))
+                  : "<none>";
+        FreeLibrary(module);
+        return bytes;
     }
 
     std::wstring path;
-    HMODULE module = nullptr;
+    std::string file;
+    size_t ntAt = 0;
 };
 
-// The manifest's value of `attribute` in its first `element`, as Windows reads it.
-std::string ManifestAttribute(const std::string& manifest, const std::string& element,
-                              const std::string& attribute) {
-    const size_t at = manifest.find("<" + element + " ");
-    if (at == std::string::npos) return "<no " + element + ">";
-    const size_t end = manifest.find('>', at);
-    const size_t name = manifest.find(" " + attribute + "=\"", at);
-    if (name == std::string::npos || name > end) return "<no " + attribute + ">";
-    const size_t value = name + attribute.size() + 3;
-    return manifest.substr(value, manifest.find('"', value) - value);
+// A window program for 32-bit x86 and Windows 7 and later (with subsystem version 4.0 Windows
+// treats it as one from before Vista), with ASLR and DEP, aware of terminal services.
+TEST_P(ShippedProgram, HeaderAsWindowsReadsIt) {
+    EXPECT_EQ(nt().FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    const IMAGE_OPTIONAL_HEADER32& header = nt().OptionalHeader;
+    EXPECT_EQ(header.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(header.MajorSubsystemVersion * 10 + header.MinorSubsystemVersion, 61);
+    constexpr WORD kFlags = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE |
+                            IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
+                            IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;
+    EXPECT_EQ(header.DllCharacteristics & kFlags, kFlags) << std::hex << header.DllCharacteristics;
 }
 
-TEST_P(ResourcesTest, WhatWindowsSees) {
-    // The version: 1.1.0.1, shown as 1.01.0001.
+TEST_P(ShippedProgram, ImportsOnlyWindowsOwnDlls) {
+    EXPECT_THAT(Imports(), testing::AllOf(Not(testing::IsEmpty()), Each(AnyOfArray(kWindowsDlls))));
+}
+
+// The rights it asks for, common controls 6 and DPI awareness, for the x86 processor; the version
+// users see, and an icon.
+TEST_P(ShippedProgram, ManifestVersionAndIcon) {
+    std::string manifest = Resource(RT_MANIFEST, 1);
+    manifest.erase(std::unique(manifest.begin(), manifest.end(),
+                               [](char a, char b) { return isspace(a) && isspace(b); }),
+                   manifest.end());
+    std::replace_if(manifest.begin(), manifest.end(), ::isspace, ' ');
+    EXPECT_THAT(manifest,
+                testing::AllOf(
+                    HasSubstr(std::string("processorArchitecture=\"x86\"")),
+                    HasSubstr(std::string("requestedExecutionLevel level=\"") +
+                              GetParam().executionLevel + "\""),
+                    HasSubstr("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+                    HasSubstr(">PerMonitorV2, PerMonitor</dpiAwareness>"),
+                    HasSubstr(">true/pm</dpiAware>")));
+
     DWORD ignored = 0;
     std::vector<BYTE> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
-    ASSERT_FALSE(info.empty());
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
+    wchar_t* version = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(1, 1));
-    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(1, 0));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(1, 1));
-    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(1, 0));
-    for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
-        wchar_t* text = nullptr;
-        const std::wstring query = std::wstring(L"\\StringFileInfo\\080404B0\\") + name;
-        ASSERT_TRUE(
-            VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length))
-            << Utf8(name);
-        EXPECT_EQ(std::wstring(text), L"1.01.0001") << Utf8(name);
-    }
-
-    // The manifest, as resource 1: the rights the program asks for, and common controls 6.
-    const std::string manifest = Resource(RT_MANIFEST, 1);
-    EXPECT_EQ(ManifestAttribute(manifest, "requestedExecutionLevel", "level"),
-              GetParam().executionLevel);
-    EXPECT_EQ(ManifestAttribute(manifest,
-                                "assemblyIdentity type=\"win32\" "
-                                "name=\"Microsoft.Windows.Common-Controls\"",
-                                "version"),
-              "6.0.0.0");
-
-    // The icon group: a 6-byte header, then 14 bytes an image (width, height, colours, and at 6
-    // the bits a pixel).
-    const std::string group = Resource(RT_GROUP_ICON, 1);
-    std::vector<std::string> images;
-    for (size_t at = 6; at + 14 <= group.size(); at += 14) {
-        const auto byte = [&](size_t i) { return std::to_string(BYTE(group[at + i])); };
-        images.push_back(byte(0) + "x" + byte(1) + ", " + byte(2) + " colours, " + byte(6) +
-                         " bits");
-    }
-    EXPECT_EQ(images, GetParam().icons);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) &&
+                VerQueryValueW(info.data(), L"\\StringFileInfo\\080404B0\\FileVersion",
+                               reinterpret_cast<void**>(&version), &length));
+    EXPECT_EQ(Utf8(version), QORVEL_VERSION_TEXT);
+    EXPECT_NE(Resource(RT_GROUP_ICON, 1), "<none>");
 }
 
-// What Windows reads from the header: a window program for Windows 7 and later (with
-// subsystem version 4.0 Windows treats it as one from before Vista), with ASLR and DEP, aware of
-// terminal services.
-TEST_P(ResourcesTest, HeaderAsWindowsReadsIt) {
-    const std::string file = ReadBytes(path);
-    ASSERT_GT(file.size(), sizeof(IMAGE_DOS_HEADER));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
-    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32), file.size());
-    const IMAGE_OPTIONAL_HEADER32& header =
-        reinterpret_cast<const IMAGE_NT_HEADERS32*>(file.data() + dos->e_lfanew)->OptionalHeader;
-    EXPECT_EQ(header.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-    EXPECT_EQ(header.MajorSubsystemVersion, 6);
-    EXPECT_EQ(header.MinorSubsystemVersion, 1);
-    for (const WORD flag :
-         {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, IMAGE_DLLCHARACTERISTICS_NX_COMPAT,
-          IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE}) {
-        EXPECT_TRUE(header.DllCharacteristics & flag)
-            << std::hex << "flag " << flag << " missing from " << header.DllCharacteristics;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Programs, ResourcesTest,
-    testing::Values(Expected{L"Setup.exe", "requireAdministrator", {"32x32, 16 colours, 4 bits"}},
-                    Expected{L"remover.exe",
-                             "asInvoker",
-                             {"48x48, 16 colours, 4 bits", "16x16, 16 colours, 4 bits",
-                              "32x32, 16 colours, 4 bits"}}));
+INSTANTIATE_TEST_SUITE_P(Programs, ShippedProgram,
+                         testing::Values(Shipped{L"Setup.exe", "requireAdministrator"},
+                                         Shipped{L"remover.exe", "asInvoker"}),
+                         [](const auto& info) {
+                             return Utf8(info.param.file).substr(0, Utf8(info.param.file).find('.'));
+                         });
 
 }  // namespace

@@ -194,6 +194,11 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     if (command == L"wait") {
+        // Painted before it is looked at: a window that has just been shown may not have drawn
+        // itself yet, and the screen shows black there until it has.
+        RedrawWindow(window, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
         RECT frame;
         GetWindowRect(window, &frame);
         wchar_t line[64];

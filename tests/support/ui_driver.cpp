@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "ui_driver.h"
 
 #include <stdexcept>
@@ -46,15 +48,23 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
 
 }  // namespace
 
-std::wstring BinFolder() {
+namespace {
+
+// A folder of this machine as Windows sees it: the folder that the environment variable
+// `variable` names if set, else `builtIn`, both Unix paths, on drive Z:.
+std::wstring FolderOnZ(const wchar_t* variable, const char* builtIn) {
     wchar_t named[MAX_PATH];
-    const bool isNamed = GetEnvironmentVariableW(L"QORVEL_TEST_BIN_DIR", named, MAX_PATH) != 0;
-    std::wstring folder = L"Z:" + (isNamed ? std::wstring(named) : Decode(CP_UTF8, QORVEL_BIN_DIR));
-    for (auto& c : folder) {
-        if (c == L'/') c = L'\\';
-    }
+    const bool isNamed = GetEnvironmentVariableW(variable, named, MAX_PATH) != 0;
+    std::wstring folder = L"Z:" + (isNamed ? std::wstring(named) : Decode(CP_UTF8, builtIn));
+    std::replace(folder.begin(), folder.end(), L'/', L'\\');
     return folder;
 }
+
+}  // namespace
+
+std::wstring BinFolder() { return FolderOnZ(L"QORVEL_TEST_BIN_DIR", QORVEL_BIN_DIR); }
+
+std::wstring ShippedFolder() { return FolderOnZ(L"QORVEL_TEST_SHIPPED_DIR", QORVEL_SHIPPED_DIR); }
 
 Program::Program(const std::wstring& exe) {
     STARTUPINFOW startup = {};

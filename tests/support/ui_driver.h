@@ -13,6 +13,9 @@
 // The build's programs folder as a Windows path (Z:\...\build\bin), or the folder that
 // QORVEL_TEST_BIN_DIR names (a Unix path), as for the programs of a signed release.
 std::wstring BinFolder();
+// The shipped i686 programs' folder, or the one that QORVEL_TEST_SHIPPED_DIR names: in an i686
+// build the same as BinFolder, in an x86_64 build the i686 build's.
+std::wstring ShippedFolder();
 
 // A program started by the test; ended by force if it is still running when this goes.
 class Program {
