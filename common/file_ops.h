@@ -15,6 +15,11 @@ inline constexpr DWORD kProtectiveAttributes =
 // caller can put them back.
 DWORD MakePlainFile(const std::wstring& path);
 
+// Another program has the file open: a sharing or lock violation.
+inline bool IsInUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 // Virus scanners open a file that was just written for a moment. `step` (a copy, move or delete
 // that gives whether it succeeded and sets the last error when not) is tried again while it
 // meets a sharing or lock violation, for about two seconds; a longer lock fails as before.
@@ -24,8 +29,7 @@ bool RetryWhileLocked(Step step) {
     for (DWORD waited = 0;; waited += kPause) {
         if (step()) return true;
         const DWORD error = GetLastError();
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) ||
-            waited >= kPatience) {
+        if (!IsInUse(error) || waited >= kPatience) {
             SetLastError(error);
             return false;
         }

@@ -2,6 +2,7 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "host.h"
 
@@ -10,6 +11,46 @@ namespace {
 
 constexpr DWORD kFirstPauseMs = 100;
 constexpr DWORD kLongestPauseMs = 1000;
+// How often COM is woken to ask the message filter about a call that is out.
+constexpr DWORD kWakeMs = 200;
+
+bool stopRequested = false;
+
+bool IsBusy(HRESULT hr) { return FaultOf(hr) == Fault::kBusy; }
+
+// A call into the host that is out. COM waits for its answer in a message loop and asks the
+// message filter about it only when a message arrives: a message is posted to the thread every
+// kWakeMs meanwhile, which the program's loops pass over.
+class OutstandingCall {
+public:
+    explicit OutstandingCall(Clock& clock)
+        : clock_(clock), start_(clock.Now()), previous_(std::exchange(current, this)) {
+        CreateTimerQueueTimer(&timer_, nullptr, Wake,
+                              reinterpret_cast<void*>(static_cast<ULONG_PTR>(GetCurrentThreadId())),
+                              kWakeMs, kWakeMs, WT_EXECUTEDEFAULT);
+    }
+    OutstandingCall(const OutstandingCall&) = delete;
+    OutstandingCall& operator=(const OutstandingCall&) = delete;
+    ~OutstandingCall() {
+        if (timer_) DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+        current = previous_;
+    }
+
+    // The call that is out now, if any.
+    static OutstandingCall* current;
+    bool Overdue() const { return clock_.Now() - start_ >= kNoAnswerLimitMs; }
+
+private:
+    static VOID CALLBACK Wake(void* thread, BOOLEAN) {
+        PostThreadMessageW(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(thread)), WM_NULL, 0, 0);
+    }
+
+    Clock& clock_;
+    DWORD start_;
+    OutstandingCall* previous_;
+    HANDLE timer_ = nullptr;
+};
+OutstandingCall* OutstandingCall::current = nullptr;
 
 // Late-bound property read: GetIDsOfNames, then Invoke with DISPATCH_PROPERTYGET; each is
 // repeated while the host is busy.
@@ -38,11 +79,12 @@ class PumpingClock final : public Clock {
 public:
     DWORD Now() override { return GetTickCount(); }
 
-    // Waits, handing the thread's messages to their windows meanwhile. A quit message is put
-    // back for the program's own loop.
+    // Waits, handing the thread's messages to their windows meanwhile, until the time is up or a
+    // stop is requested. A quit message is put back for the program's own loop.
     void Pause(DWORD milliseconds) override {
         const DWORD start = GetTickCount();
-        for (DWORD waited = 0; waited < milliseconds; waited = GetTickCount() - start) {
+        for (DWORD waited = 0; waited < milliseconds && !stopRequested;
+             waited = GetTickCount() - start) {
             MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - waited, QS_ALLINPUT,
                                         MWMO_INPUTAVAILABLE);
             MSG message;
@@ -60,8 +102,9 @@ public:
     }
 };
 
-// Repeats what the host rejects inside COM, by the rule of PauseBeforeRetry. It lives as long as
-// the program: COM holds it without counting.
+// Repeats what the host rejects inside COM, by the rule of PauseBeforeRetry, and cancels a call
+// that has gone unanswered too long or that the user stopped. It lives as long as the program:
+// COM holds it without counting.
 class BusyHostFilter final : public IMessageFilter {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
@@ -80,28 +123,51 @@ public:
     }
     // Gives the pause before COM tries again, or -1 to give up and fail the call.
     DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsed, DWORD rejectType) override {
-        if (rejectType != SERVERCALL_RETRYLATER && rejectType != SERVERCALL_REJECTED) {
+        if (stopRequested ||
+            (rejectType != SERVERCALL_RETRYLATER && rejectType != SERVERCALL_REJECTED)) {
             return static_cast<DWORD>(-1);
         }
         return PauseBeforeRetry(elapsed).value_or(static_cast<DWORD>(-1));
     }
     DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
-        return PENDINGMSG_WAITDEFPROCESS;
+        const OutstandingCall* call = OutstandingCall::current;
+        return stopRequested || (call && call->Overdue()) ? PENDINGMSG_CANCELCALL
+                                                          : PENDINGMSG_WAITDEFPROCESS;
     }
 };
 
 BusyHostFilter busyHostFilter;
 
+constexpr HRESULT FromWin32(DWORD error) {
+    return static_cast<HRESULT>((error & 0xFFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+}
+
 }  // namespace
 
-bool IsBusy(HRESULT hr) { return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER; }
-
-bool HasEnded(HRESULT hr) {
-    return hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE ||
-           hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
-           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) ||
-           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE) || hr == CO_E_OBJNOTCONNECTED;
+Fault FaultOf(HRESULT hr) {
+    switch (hr) {
+        case RPC_E_CALL_REJECTED:
+        case RPC_E_SERVERCALL_RETRYLATER:
+            return Fault::kBusy;
+        case RPC_E_CALL_CANCELED:
+            return Fault::kNoAnswer;
+        case E_ABORT:
+            return Fault::kStopped;
+        case RPC_E_DISCONNECTED:
+        case RPC_E_SERVER_DIED:
+        case RPC_E_SERVER_DIED_DNE:
+        case FromWin32(RPC_S_SERVER_UNAVAILABLE):
+        case FromWin32(RPC_S_CALL_FAILED):
+        case FromWin32(RPC_S_CALL_FAILED_DNE):
+        case CO_E_OBJNOTCONNECTED:
+            return Fault::kEnded;
+        default:
+            return Fault::kOther;
+    }
 }
+
+void RequestStop() { stopRequested = true; }
+bool StopRequested() { return stopRequested; }
 
 std::optional<DWORD> PauseBeforeRetry(DWORD elapsed) {
     if (elapsed >= kBusyLimitMs) return std::nullopt;
@@ -116,7 +182,12 @@ Clock& SystemClock() {
 HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call) {
     const DWORD start = clock.Now();
     for (;;) {
-        const HRESULT hr = call();
+        HRESULT hr;
+        {
+            const OutstandingCall outstanding(clock);
+            hr = call();
+        }
+        if (stopRequested) return E_ABORT;
         if (!IsBusy(hr)) return hr;
         const std::optional<DWORD> pause = PauseBeforeRetry(clock.Now() - start);
         if (!pause) return hr;
@@ -126,7 +197,19 @@ HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call) {
 
 void RegisterMessageFilter() { CoRegisterMessageFilter(&busyHostFilter, nullptr); }
 
-IMessageFilter& MessageFilter() { return busyHostFilter; }
+namespace {
+DWORD WINAPI EndAfterLetGoLimit(void* exitCode) {
+    Sleep(kLetGoLimitMs);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(reinterpret_cast<UINT_PTR>(exitCode)));
+    return 0;
+}
+}  // namespace
+
+void LetGo(ComPtr<IDispatch>& application, int exitCode) {
+    CloseHandle(CreateThread(nullptr, 0, EndAfterLetGoLimit,
+                             reinterpret_cast<void*>(static_cast<UINT_PTR>(exitCode)), 0, nullptr));
+    application.Reset();
+}
 
 HRESULT Connect(ComPtr<IDispatch>& application, Clock& clock) {
     application.Reset();

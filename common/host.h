@@ -4,8 +4,9 @@
 //
 // Excel answers as a local server, in a process of its own. While it is busy (starting up, or
 // stopped at a dialog that it cannot show while hidden) it rejects calls; every call into it is
-// then repeated after a short pause, for up to kBusyLimitMs in all. It may also end in the middle
-// of a run; the calls then fail with one of the codes that HasEnded knows.
+// then repeated after a short pause, for up to kBusyLimitMs in all. A call that gets no answer at
+// all (Excel hangs) is given up after kNoAnswerLimitMs. It may also end in the middle of a run.
+// The window keeps answering meanwhile, and the user may stop the wait (RequestStop).
 #pragma once
 
 #include <windows.h>
@@ -32,11 +33,23 @@ inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
 
 // How long a call is repeated while the host rejects it, counted from its first try.
 inline constexpr DWORD kBusyLimitMs = 30000;
+// How long a call that the host neither answers nor rejects is waited for.
+inline constexpr DWORD kNoAnswerLimitMs = 60000;
 
-// The host rejected the call: it is busy, and may answer later.
-bool IsBusy(HRESULT hr);
-// The host's process is gone: it ended or crashed while it was being asked.
-bool HasEnded(HRESULT hr);
+// How a call into the host failed, where the host or the user is the cause.
+enum class Fault {
+    kOther,     // anything else: the answer itself says what
+    kBusy,      // rejected until the busy wait ran out
+    kNoAnswer,  // no answer within kNoAnswerLimitMs
+    kEnded,     // the host's process ended or crashed while it was asked
+    kStopped,   // the user stopped the wait
+};
+Fault FaultOf(HRESULT hr);
+
+// Stops every wait for the host from now on: the call that waits is cancelled, and no call is
+// repeated. For the close command while the host is asked.
+void RequestStop();
+bool StopRequested();
 
 // The pause before the next try of a call that the host rejected, `elapsed` milliseconds after
 // its first try; nothing once kBusyLimitMs have passed. The pauses start short and grow to a
@@ -56,14 +69,21 @@ protected:
 Clock& SystemClock();
 
 // Makes `call` and repeats it while the host rejects it, pausing as PauseBeforeRetry says; gives
-// its first answer that is not a rejection, or the last rejection.
+// its first answer that is not a rejection, or the last rejection; E_ABORT once a stop is
+// requested. While the call is out, COM asks the message filter about it every so often, and the
+// filter cancels it (RPC_E_CALL_CANCELED) once it has gone kNoAnswerLimitMs unanswered on `clock`.
 HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call);
 
 // Registers, for the calling thread, a message filter that repeats the calls that the host
-// rejects inside COM by the same rule. Call it once, after COM is initialised.
+// rejects inside COM by the rule of PauseBeforeRetry, and cancels those that go unanswered. Call
+// it once, after COM is initialised.
 void RegisterMessageFilter();
-// The filter itself, for a test to ask.
-IMessageFilter& MessageFilter();
+
+// Lets go of the host application object at the program's end. A host that hangs then (stopped
+// at a dialog, or half-crashed) does not keep the program: it ends with `exitCode` within
+// kLetGoLimitMs, whatever the release and COM's end still wait for.
+inline constexpr DWORD kLetGoLimitMs = 3000;
+void LetGo(ComPtr<IDispatch>& application, int exitCode);
 
 // Creates the host's global object and reads its Application object into `application`.
 HRESULT Connect(ComPtr<IDispatch>& application, Clock& clock = SystemClock());

@@ -54,15 +54,6 @@ UniqueHfont CreateDefaultFont(UINT dpi) {
 
 }  // namespace
 
-void DeclareDpiAwareness() {
-    if (IsProcessDPIAware()) return;  // the manifest has done it
-    using SetContextFn = BOOL(WINAPI*)(HANDLE);
-    const auto setContext = User32Function<SetContextFn>("SetProcessDpiAwarenessContext");
-    const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
-    if (setContext && setContext(perMonitorV2)) return;
-    SetProcessDPIAware();
-}
-
 bool Window::Create(HINSTANCE instance) {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;

@@ -18,9 +18,6 @@ struct TwipsRect {
     int left, top, width, height;
 };
 
-// Declares DPI awareness (per monitor v2, else system) when the manifest has not done so.
-void DeclareDpiAwareness();
-
 // What a window of the programs is made of: its class, caption and icon, its client area in
 // twips, and the font of its label. Its buttons use the system's message font.
 struct Design {

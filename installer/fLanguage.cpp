@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "fLanguage.h"
-#include "profile.h"
 #include "resource.h"
 #include "window.h"
 
@@ -51,19 +50,16 @@ bool fLanguage::Show(HINSTANCE instance, int showCommand) {
     return true;
 }
 
-void fLanguage::BringRunningToFront() {
+bool fLanguage::BringRunningToFront() {
     for (int tries = 0; tries < 20; ++tries) {
         if (const HWND running = FindWindowW(kDesign.className, nullptr)) {
             if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
             SetForegroundWindow(GetLastActivePopup(running));
-            return;
+            return true;
         }
         Sleep(100);
     }
-}
-
-std::wstring fLanguage::MyKeyValue(const std::wstring& keyName) const {
-    return profile::MyKeyValue(install::InstallSetPath(), keyName);
+    return false;
 }
 
 LRESULT fLanguage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -81,6 +77,9 @@ LRESULT fLanguage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_CLOSE:
+            // While the host is asked, the close command stops the wait: nothing has changed yet,
+            // and the installation ends as cancelled.
+            if (hostWorking_) host::RequestStop();
             cmdCancel_Click();
             return 0;
         case WM_DESTROY:
@@ -140,16 +139,16 @@ void fLanguage::cmdOK_Click() {
     ShowHostWorking(true);
     // Drawn now: the start of the host may hold the thread for seconds.
     RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    // The program's exit code tells a script how the installation ended: 0 when complete, or the
-    // error number of the report.
+    // The program's exit code tells a script how the installation ended: 0 when complete, the
+    // error number of the report, or cancelled when the user stopped the wait for the host.
     const auto failure = install::Run(install::InstallSetPath(), host_);
     ShowHostWorking(false);
-    if (failure) {
+    exitCode_ = failure ? failure->number : 0;
+    if (!failure) {
+        MessageBoxW(window_, kCompletionText, kTitle, MB_OK | MB_ICONINFORMATION);
+    } else if (failure->number != install::kCancelled) {
         MessageBoxW(window_, install::ErrorReportText(*failure).c_str(), kTitle,
                     MB_OK | MB_ICONERROR);
-        exitCode_ = failure->number;
-    } else {
-        MessageBoxW(window_, kCompletionText, kTitle, MB_OK | MB_ICONINFORMATION);
     }
     DestroyWindow(window_);
 }

@@ -17,11 +17,12 @@ public:
     bool Show(HINSTANCE instance, int showCommand);
 
     // Brings the window of the Setup that runs already to the front, with the message it shows,
-    // if any. Waits a moment for a window that is still being created.
-    static void BringRunningToFront();
+    // if any; waits a moment for a window that is still being created. Gives whether there was
+    // one: a Setup in another session, or one that is ending, shows none here.
+    static bool BringRunningToFront();
 
-    // Reads a key of the profile shipped in the install set.
-    std::wstring MyKeyValue(const std::wstring& keyName) const;
+    // The host application object, once the install procedure has asked for it.
+    ComPtr<IDispatch>& host() { return host_; }
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -37,7 +38,7 @@ private:
     HWND cmdCancel = nullptr;
     bool installing_ = false;
     bool hostWorking_ = false;  // from the OK click until the message: the wait cursor shows
-    int exitCode_ = 0;
+    int exitCode_ = install::kCancelled;  // what the program ends with
     // The host application object, set by the install procedure and kept until the program ends.
     ComPtr<IDispatch> host_;
 };

@@ -2,6 +2,7 @@
 #include <oleauto.h>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "file_ops.h"
@@ -40,26 +41,21 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Why a write was refused, as the error report says it.
-std::wstring WriteCause(DWORD error) {
-    switch (error) {
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return L"文件正被其他程序使用";
-        case ERROR_ACCESS_DENIED:
-            return L"没有写入权限";
-        case ERROR_WRITE_PROTECT:
-            return L"磁盘有写保护";
-        default:
-            return L"系统错误 " + Decimal(error);
-    }
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int WriteErrorNumber(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                   error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT
-               ? kPermissionDenied
-               : kFileAccessError;
+std::string ReadAll(const std::wstring& path) {
+    const UniqueHandle file =
+        OwnFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
 }
 
 Failure Unrepresentable(const wchar_t* what, const std::wstring& text) {
@@ -68,104 +64,58 @@ Failure Unrepresentable(const wchar_t* what, const std::wstring& text) {
     return Error{kInvalidArgument, what, text};
 }
 
-// Copies `source` over `destination`, which ends up a plain file: neither read-only, hidden nor
-// a system file, whatever the source carries (install sets come on CDs and read-only shares). An
-// existing destination with those attributes is replaced all the same.
-Failure Copy(const std::wstring& source, const std::wstring& destination) {
-    if (IsFolder(source)) {
-        return Error{kFileAccessError, L"要复制的是一个文件夹，而不是文件：", source};
-    }
-    const std::wstring folder = FolderOf(destination);
-    if (!IsFolder(folder)) return Error{kPathNotFound, L"找不到目标文件夹：", folder};
-    if (IsFolder(destination)) {
-        return Error{kFileAccessError, L"无法写入文件（此位置是一个文件夹）：", destination};
-    }
-    MakePlainFile(destination);
-    if (RetryWhileLocked([&] { return CopyFileW(source.c_str(), destination.c_str(), FALSE); })) {
-        MakePlainFile(destination);
-        return std::nullopt;
-    }
-    const DWORD copyError = GetLastError();
-
-    const UniqueHandle readable = OwnFileHandle(CreateFileW(
-        source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!readable) {
-        const DWORD readError = GetLastError();
-        if (readError == ERROR_FILE_NOT_FOUND || readError == ERROR_PATH_NOT_FOUND) {
-            return Error{kFileNotFound, L"找不到要复制的文件：", source};
-        }
-        const bool inUse =
-            readError == ERROR_SHARING_VIOLATION || readError == ERROR_LOCK_VIOLATION;
-        return Error{kPermissionDenied,
-                     inUse ? L"无法读取要复制的文件（文件正被其他程序使用）："
-                           : L"无法读取要复制的文件（没有读取权限）：",
-                     source};
-    }
-    return Error{WriteErrorNumber(copyError), L"无法写入文件（" + WriteCause(copyError) + L"）：",
-                 destination};
-}
-
-Error ProfileRefused(const std::wstring& file, DWORD error) {
-    return Error{WriteErrorNumber(error), L"无法写入配置文件（" + WriteCause(error) + L"）：",
-                 file};
-}
-
-Failure Write(const std::wstring& file, const char* key, const std::wstring& value) {
-    switch (profile::WriteKey(file, key, value)) {
-        case profile::WriteResult::kWritten:
-            return std::nullopt;
-        case profile::WriteResult::kUnrepresentable:
-            return Error{kInvalidArgument,
-                         L"此文本含有系统代码页无法表示的字符，无法写入配置文件：", value};
-        case profile::WriteResult::kRefused:
-            break;
-    }
-    return ProfileRefused(file, GetLastError());
-}
-
-// The profile calls would replace bytes that are not text in the ANSI code page (a stray byte
-// in a hand-edited file) with "?", so a shipped profile with such bytes is refused before it is
-// copied or its Ver read. Gives the number of the first such line, or 0.
-int FirstLineNotInCodePage(const std::string& bytes) {
-    int number = 1;
-    for (size_t start = 0; start < bytes.size(); ++number) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        if (end > start && !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data() + start,
-                                                static_cast<int>(end - start), nullptr, 0)) {
-            return number;
-        }
-        start = end + 1;
-    }
-    return 0;
-}
-
-Failure ShippedProfileNotText(const std::wstring& shipped) {
-    const UniqueHandle file =
-        OwnFileHandle(CreateFileW(shipped.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;  // a missing profile is reported where it is needed
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    const int line = FirstLineNotInCodePage(bytes);
-    if (line == 0) return std::nullopt;
-    return Error{kInvalidArgument,
-                 L"安装文件中的配置文件第 " + Decimal(static_cast<unsigned long>(line)) +
-                     L" 行含有系统代码页中无效的字节，写入时会被改动。请改正该文件后重新运行：",
-                 shipped};
-}
+// What the host answered, checked.
+struct HostAnswers {
+    std::wstring folder;         // Path: Excel's program folder, where the host profile lives
+    std::wstring startupFolder;  // StartupPath: whose workbooks Excel opens when it starts
+    double version = 0;          // Version
+};
 
 // A complete folder path from the host, or the error report that shows what the host answered.
-Failure NotAFolder(const wchar_t* name, const std::wstring& value) {
+Failure NotAFolderPath(const wchar_t* name, const std::wstring& value) {
     if (host::IsFolderPath(value)) return std::nullopt;
     return Error{kPathNotFound,
                  L"Microsoft Excel 报告的文件夹不是完整的文件夹路径，安装未做任何更改：",
                  std::wstring(name) + L" = “" + value + L"”"};
+}
+
+// The host formats its version in locale 1033, so it is read back in that locale: a PC whose
+// decimal separator is a comma would otherwise read "14.0" as 140.
+Failure ParseVersion(const std::wstring& text, double& version) {
+    if (SUCCEEDED(VarR8FromStr(const_cast<OLECHAR*>(text.c_str()), host::kLocale,
+                               LOCALE_NOUSEROVERRIDE, &version))) {
+        return std::nullopt;
+    }
+    return Error{kTypeMismatch, L"类型不匹配：Microsoft Excel 报告的版本号不是数字：",
+                 L"“" + text + L"”"};
+}
+
+// Everything the host must answer, in this order, each checked: nothing on disk changes before.
+Failure AskHost(ComPtr<IDispatch>& host, host::Clock& clock, HostAnswers& answers) {
+    if (const HRESULT hr = host::Connect(host, clock); FAILED(hr)) return HostError(hr, L"");
+    std::wstring version;
+    const std::pair<const wchar_t*, std::wstring*> reads[] = {
+        {L"Path", &answers.folder},
+        {L"StartupPath", &answers.startupFolder},
+        {L"Version", &version}};
+    for (const auto& [name, value] : reads) {
+        if (const HRESULT hr = host::ReadText(host.Get(), name, *value, clock); FAILED(hr)) {
+            return HostError(hr, name);
+        }
+    }
+    if (auto failure = NotAFolderPath(L"Path", answers.folder)) return failure;
+    if (auto failure = NotAFolderPath(L"StartupPath", answers.startupFolder)) return failure;
+    return ParseVersion(version, answers.version);
+}
+
+// A folder of the host's that files go into: there, and a folder.
+Failure NotAFolder(const std::wstring& folder) {
+    if (IsFolder(folder)) return std::nullopt;
+    if (Exists(folder)) {
+        return Error{kFileAccessError,
+                     L"Microsoft Excel 报告的文件夹位置上是一个文件，而不是文件夹：", folder};
+    }
+    return Error{kPathNotFound, L"找不到目标文件夹：", folder};
 }
 
 // Whatever stands at the host profile location that is not an ordinary file stays untouched:
@@ -188,42 +138,13 @@ Failure HostProfileInTheWay(const std::wstring& hostProfile) {
     return std::nullopt;
 }
 
-// A busy host and a host that ended are told apart from other failures: the user can do
-// something about the first, and the second is not Setup's fault.
-std::optional<Error> HostTrouble(HRESULT hr, const std::wstring& subject) {
-    if (host::IsBusy(hr)) {
-        return Error{kAutomationError,
-                     L"Microsoft Excel 正忙，或正停在一个对话框处等待，一直没有应答。"
-                     L"请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup：",
-                     subject};
-    }
-    if (host::HasEnded(hr)) {
-        return Error{kHostEnded,
-                     L"Microsoft Excel 意外结束（可能已崩溃或被关闭）。"
-                     L"已完成的步骤保持不变，请重新运行 Setup：",
-                     subject};
-    }
-    return std::nullopt;
-}
-
-Failure ReadHost(IDispatch* application, const wchar_t* name, std::wstring& value,
-                 host::Clock& clock) {
-    const HRESULT hr = host::ReadText(application, name, value, clock);
-    if (SUCCEEDED(hr)) return std::nullopt;
-    const std::wstring subject = std::wstring(name) + L"（错误代码 " + Hex(hr) + L"）";
-    if (auto trouble = HostTrouble(hr, subject)) return trouble;
-    return Error{kAutomationError, L"无法从 Microsoft Excel 读取信息：", subject};
-}
-
-// The host formats its version in locale 1033, so it is read back in that locale: a PC whose
-// decimal separator is a comma would otherwise read "14.0" as 140.
-Failure ParseVersion(const std::wstring& text, double& version) {
-    if (SUCCEEDED(VarR8FromStr(const_cast<OLECHAR*>(text.c_str()), host::kLocale,
-                               LOCALE_NOUSEROVERRIDE, &version))) {
-        return std::nullopt;
-    }
-    return Error{kTypeMismatch, L"类型不匹配：Microsoft Excel 报告的版本号不是数字：",
-                 L"“" + text + L"”"};
+Failure ShippedProfileNotText(const std::wstring& shipped) {
+    const int line = profile::FirstLineNotInCodePage(ReadAll(shipped));
+    if (line == 0) return std::nullopt;
+    return Error{kInvalidArgument,
+                 L"安装文件中的配置文件第 " + Decimal(static_cast<unsigned long>(line)) +
+                     L" 行含有系统代码页中无效的字节，写入时会被改动。请改正该文件后重新运行：",
+                 shipped};
 }
 
 std::wstring TodayAsShortDate() {
@@ -235,40 +156,65 @@ std::wstring TodayAsShortDate() {
     return text.substr(first, text.find_last_not_of(L' ') - first + 1);
 }
 
-bool ProcessRuns(DWORD id) {
-    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
-    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
-    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-}
-
-// The host profile of a first installation is built under a name of this process's own beside
-// its place ("QorvelProfile.ini.<process id>.tmp"), so that no other process writes into it, and
-// moved there only when all its keys are written, and only if no profile has appeared there
-// meanwhile. Until then a failure or a killed process leaves no host profile, and the next run
-// is a first installation again. That run removes what killed runs left behind.
-class PendingProfile {
+// A file written whole beside its place ("<name>.tmp") and then moved there in one step, so
+// that the old file stays whole until the new one is complete. One Setup runs at a time (the
+// installation lock), so the name is fixed; what a killed run left under it is cleared first,
+// and a pending file that is not moved into place is removed.
+class PendingFile {
 public:
-    explicit PendingProfile(std::wstring destination)
-        : destination_(std::move(destination)),
-          path_(destination_ + L"." + Decimal(GetCurrentProcessId()) + L".tmp") {}
-    PendingProfile(const PendingProfile&) = delete;
-    PendingProfile& operator=(const PendingProfile&) = delete;
-    ~PendingProfile() {
-        if (!committed_) DeleteFileW(path_.c_str());
+    explicit PendingFile(std::wstring destination)
+        : destination_(std::move(destination)), path_(destination_ + L".tmp") {
+        Clear();
     }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile() { Clear(); }
 
     const std::wstring& path() const { return path_; }
 
-    Failure Start(const std::wstring& shipped) {
-        RemoveLeftovers();
-        return Copy(shipped, path_);
+    // Starts it as a plain copy of `source`: neither read-only, hidden nor a system file, whatever
+    // the source carries (install sets come on CDs and read-only shares).
+    Failure CopyFrom(const std::wstring& source) {
+        if (IsFolder(source)) {
+            return Error{kFileAccessError, L"要复制的是一个文件夹，而不是文件：", source};
+        }
+        if (RetryWhileLocked([&] { return CopyFileW(source.c_str(), path_.c_str(), FALSE); })) {
+            MakePlainFile(path_);
+            return std::nullopt;
+        }
+        const DWORD error = GetLastError();
+        Clear();  // what was written before the disk filled
+        if (!Exists(source)) return Error{kFileNotFound, L"找不到要复制的文件：", source};
+        const UniqueHandle readable = OwnFileHandle(CreateFileW(
+            source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!readable) {
+            return Error{kPermissionDenied,
+                         IsInUse(GetLastError()) ? L"无法读取要复制的文件（文件正被其他程序使用）："
+                                                 : L"无法读取要复制的文件（没有读取权限）：",
+                         source};
+        }
+        return WriteError(error, destination_);
     }
 
-    Failure Commit() {
+    // Moves it into place, over the file there if `replace`; otherwise only where none is.
+    Failure MoveIntoPlace(bool replace) {
+        if (replace) MakePlainFile(destination_);  // earlier installers copied a CD's read-only
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
         if (RetryWhileLocked([&] {
-                return MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_WRITE_THROUGH);
+                if (MoveFileExW(path_.c_str(), destination_.c_str(), flags)) return true;
+                // A file that another program has open refuses to be replaced as if it were
+                // protected: it is told apart, and waited for, as a file in use.
+                const DWORD error = GetLastError();
+                const UniqueHandle open = OwnFileHandle(
+                    CreateFileW(destination_.c_str(), DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+                SetLastError(error == ERROR_ACCESS_DENIED && !open && IsInUse(GetLastError())
+                                 ? ERROR_SHARING_VIOLATION
+                                 : error);
+                return false;
             })) {
-            committed_ = true;
             return std::nullopt;
         }
         const DWORD error = GetLastError();
@@ -277,39 +223,88 @@ public:
                          L"安装期间另一个程序已放置了配置文件，它保持原样。请重新运行安装程序：",
                          destination_};
         }
-        return ProfileRefused(destination_, error);
+        return WriteError(error, destination_);
     }
 
 private:
-    // Pending profiles of processes that no longer run, this one's own name included.
-    void RemoveLeftovers() const {
-        const std::wstring folder = FolderOf(destination_);
-        const std::wstring prefix = destination_.substr(folder.size() + 1) + L".";
-        WIN32_FIND_DATAW entry;
-        const HANDLE search = FindFirstFileW((destination_ + L".*.tmp").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE) return;
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-                name.compare(name.size() - 4, 4, L".tmp") != 0) {
-                continue;
-            }
-            const std::wstring id = name.substr(prefix.size(), name.size() - prefix.size() - 4);
-            if (id.find_first_not_of(L"0123456789") != std::wstring::npos || id.size() > 10)
-                continue;
-            const DWORD process = wcstoul(id.c_str(), nullptr, 10);
-            if (process != GetCurrentProcessId() && ProcessRuns(process)) continue;
-            const std::wstring leftover = folder + L"\\" + name;
-            MakePlainFile(leftover);
-            RetryWhileLocked([&] { return DeleteFileW(leftover.c_str()); });
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+    void Clear() const {
+        if (!Exists(path_)) return;
+        MakePlainFile(path_);
+        RetryWhileLocked([&] { return DeleteFileW(path_.c_str()); });
     }
 
     std::wstring destination_;
     std::wstring path_;
-    bool committed_ = false;
 };
+
+using Keys = std::vector<std::pair<const char*, std::string>>;
+
+// Writes `keys` into the pending profile, which started as a copy of `original`, and checks that
+// it then holds every entry it held before with those keys set: where the disk is full, the
+// profile call may cut the file it rewrites without saying so.
+Failure WriteKeys(const PendingFile& pending, const std::string& original, const Keys& keys,
+                  const std::wstring& hostProfile) {
+    profile::Entries wanted = profile::EntriesOf(original);
+    for (const auto& [key, value] : keys) {
+        if (profile::WriteKeyBytes(pending.path(), key, value) != profile::WriteResult::kWritten) {
+            return WriteError(GetLastError(), hostProfile);
+        }
+        std::string lower = key;
+        for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        wanted[{"curveinformation", lower}] = value;
+    }
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, pending.path().c_str());  // flushed
+    if (profile::EntriesOf(ReadAll(pending.path())) == wanted) return std::nullopt;
+    ULARGE_INTEGER free = {};
+    GetDiskFreeSpaceExW(FolderOf(hostProfile).c_str(), &free, nullptr, nullptr);
+    return WriteError(free.QuadPart < 65536 ? ERROR_DISK_FULL : ERROR_WRITE_FAULT, hostProfile);
+}
+
+// The profile's new text, built beside the host profile: on the first installation the shipped
+// profile with where the install set's files are; on a later one the host profile with the
+// template for this version and the install set's version.
+Failure StageProfile(const std::wstring& installSet, const HostAnswers& answers,
+                     bool firstInstallation, const std::wstring& hostProfile,
+                     PendingFile& pending) {
+    const std::wstring shipped = installSet + profile::kFileName;
+    const std::wstring& original = firstInstallation ? shipped : hostProfile;
+    if (auto failure = pending.CopyFrom(original)) return failure;
+    std::string set, date;
+    ToAnsi(installSet, set);  // both checked before
+    ToAnsi(TodayAsShortDate(), date);
+    Keys keys = {{"FilePath", set + (answers.version == 14.0 ? "\\Qorvel.xltm" : "\\Qorvel.xlt")}};
+    if (firstInstallation) {
+        keys.insert(keys.end(), {{"DtPath", set + "\\Data\\Qorvel.mdb"},
+                                 {"DeskPhoto", set + "\\Face\\face01.jpg"},
+                                 {"WkPath", set + "\\Data\\Samples.mdb"},
+                                 {"InstDate", date}});
+    } else {
+        // The shipped version's bytes, as they stand: nothing is converted on the way.
+        keys.emplace_back("Ver", profile::MyKeyValue(installSet, "Ver"));
+    }
+    return WriteKeys(pending, ReadAll(original), keys, hostProfile);
+}
+
+// What can be known before anything changes: the texts that go into the profile fit the ANSI
+// code page, Excel's folders are folders, and what stands at the host profile's place and the
+// shipped profile can be used as they are.
+Failure CheckBeforeChanges(const std::wstring& installSet, const HostAnswers& answers,
+                           const std::wstring& hostProfile) {
+    if (auto failure = Unrepresentable(
+            L"Excel 程序文件夹的路径中含有系统代码页无法表示的字符，无法写入配置文件：",
+            answers.folder)) {
+        return failure;
+    }
+    if (auto failure = Unrepresentable(
+            L"日期文本中含有系统代码页无法表示的字符，无法写入配置文件：", TodayAsShortDate())) {
+        return failure;
+    }
+    for (const std::wstring* folder : {&answers.folder, &answers.startupFolder}) {
+        if (auto failure = NotAFolder(*folder)) return failure;
+    }
+    if (auto failure = HostProfileInTheWay(hostProfile)) return failure;
+    return ShippedProfileNotText(installSet + profile::kFileName);
+}
 
 }  // namespace
 
@@ -320,94 +315,92 @@ Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host, host::Clock
             installSet)) {
         return failure;
     }
+    HostAnswers answers;
+    if (auto failure = AskHost(host, clock, answers)) return failure;
+    const std::wstring hostProfile = answers.folder + profile::kFileName;
+    if (auto failure = CheckBeforeChanges(installSet, answers, hostProfile)) return failure;
 
-    // The host application object, kept by the caller until the program ends.
-    if (const HRESULT hr = host::Connect(host, clock); FAILED(hr)) {
-        if (auto trouble = HostTrouble(hr, L"错误代码 " + Hex(hr))) return trouble;
-        return Error{
-            kCannotCreateObject,
-            L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）。请确认本机已安装 Excel：",
-            L"错误代码 " + Hex(hr)};
-    }
-
-    // Where the host keeps its program files and its start-up workbooks.
-    std::wstring hostFolder, startupFolder;
-    if (auto failure = ReadHost(host.Get(), L"Path", hostFolder, clock)) return failure;
-    if (auto failure = ReadHost(host.Get(), L"StartupPath", startupFolder, clock)) return failure;
-    if (auto failure = NotAFolder(L"Path", hostFolder)) return failure;
-    if (auto failure = NotAFolder(L"StartupPath", startupFolder)) return failure;
-    if (auto failure = Unrepresentable(
-            L"Excel 程序文件夹的路径中含有系统代码页无法表示的字符，无法写入配置文件：",
-            hostFolder)) {
+    // No host profile yet: this is the first installation.
+    const bool firstInstallation = !Exists(hostProfile);
+    PendingFile profile(hostProfile);
+    if (auto failure = StageProfile(installSet, answers, firstInstallation, hostProfile, profile)) {
         return failure;
     }
-    const std::wstring hostProfile = hostFolder + profile::kFileName;
-    if (auto failure = HostProfileInTheWay(hostProfile)) return failure;
-    const std::wstring shipped = installSet + profile::kFileName;
-    if (auto failure = ShippedProfileNotText(shipped)) return failure;
-
-    // No host profile yet: this is the first installation. (Whatever else stands there, a folder
-    // or a hidden or system file, has stopped the installation above.)
-    const bool firstInstallation =
-        GetFileAttributesW(hostProfile.c_str()) == INVALID_FILE_ATTRIBUTES;
-    std::optional<PendingProfile> pending;
-    std::wstring installDate;
-    if (firstInstallation) {
-        installDate = TodayAsShortDate();
-        if (auto failure = Unrepresentable(
-                L"日期文本中含有系统代码页无法表示的字符，无法写入配置文件：", installDate)) {
-            return failure;
-        }
-        pending.emplace(hostProfile);
-        if (auto failure = pending->Start(shipped)) return failure;
-    } else {
-        MakePlainFile(hostProfile);  // earlier installers copied a CD's read-only attribute
-    }
-    const std::wstring& profileToEdit = firstInstallation ? pending->path() : hostProfile;
-
-    // The add-in, on every run.
-    const std::wstring addIn = startupFolder + host::kAddInName;
-    if (auto failure = Copy(installSet + kAddInSource, addIn)) return failure;
-
-    // The template that suits the host's version: only 14 takes the .xltm one.
-    std::wstring versionText;
-    double version = 0;
-    if (auto failure = ReadHost(host.Get(), L"Version", versionText, clock)) return failure;
-    if (auto failure = ParseVersion(versionText, version)) return failure;
-    const std::wstring templatePath =
-        installSet + (version == 14.0 ? L"\\Qorvel.xltm" : L"\\Qorvel.xlt");
-
-    // The template path on every run; where the install set's files are, on the first installation
-    // only; the install set's version on a later one.
-    if (auto failure = Write(profileToEdit, "FilePath", templatePath)) return failure;
-    if (firstInstallation) {
-        const struct {
-            const char* key;
-            std::wstring value;
-        } keys[] = {
-            {"DtPath", installSet + L"\\Data\\Qorvel.mdb"},
-            {"DeskPhoto", installSet + L"\\Face\\face01.jpg"},
-            {"WkPath", installSet + L"\\Data\\Samples.mdb"},
-            {"InstDate", installDate},
-        };
-        for (const auto& [key, value] : keys) {
-            if (auto failure = Write(profileToEdit, key, value)) return failure;
-        }
-        if (auto failure = pending->Commit()) return failure;
-    } else {
-        // The shipped version's bytes, as they stand: nothing is converted on the way.
-        const std::string shippedVersion = profile::ReadKeyBytes(shipped, L"Ver");
-        if (profile::WriteKeyBytes(hostProfile, "Ver", shippedVersion) !=
-            profile::WriteResult::kWritten) {
-            return ProfileRefused(hostProfile, GetLastError());
-        }
-    }
-    return std::nullopt;
+    // The add-in, on every run; then the profile, which a first installation places only where
+    // none has appeared meanwhile.
+    PendingFile addIn(answers.startupFolder + host::kAddInName);
+    if (auto failure = addIn.CopyFrom(installSet + kAddInSource)) return failure;
+    if (auto failure = addIn.MoveIntoPlace(true)) return failure;
+    return profile.MoveIntoPlace(!firstInstallation);
 }
 
 std::wstring ErrorReportText(const Error& error) {
     return L"运行时错误 '" + Decimal(static_cast<unsigned long>(error.number)) + L"'：\n\n" +
            error.what + L"\n" + error.subject;
+}
+
+Error HostError(HRESULT hr, const std::wstring& property) {
+    const std::wstring subject =
+        property.empty() ? L"错误代码 " + Hex(hr) : property + L"（错误代码 " + Hex(hr) + L"）";
+    switch (host::FaultOf(hr)) {
+        case host::Fault::kStopped:
+            return Error{kCancelled, L"", L""};
+        case host::Fault::kBusy:
+            return Error{
+                kAutomationError,
+                L"Microsoft Excel 正忙，或正停在一个对话框处等待，一直没有应答。安装未做"
+                L"任何更改。请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup：",
+                subject};
+        case host::Fault::kNoAnswer:
+            return Error{
+                kAutomationError,
+                L"Microsoft Excel 一分钟没有应答，它可能停在一个看不见的对话框处，或已停止"
+                L"响应。安装未做任何更改。请关闭 Excel（必要时在任务管理器中结束 EXCEL.EXE）"
+                L"后重新运行 Setup：",
+                subject};
+        case host::Fault::kEnded:
+            return Error{kHostEnded,
+                         L"Microsoft Excel 意外结束（可能已崩溃或被关闭）。安装未做任何更改，"
+                         L"请重新运行 Setup：",
+                         subject};
+        case host::Fault::kOther:
+            break;
+    }
+    if (!property.empty())
+        return Error{kAutomationError, L"无法从 Microsoft Excel 读取信息：", subject};
+    if (hr == REGDB_E_CLASSNOTREG) {
+        return Error{kCannotCreateObject,
+                     L"本机没有安装 Microsoft Excel（ActiveX 部件不能创建对象）。请先安装 Excel：",
+                     subject};
+    }
+    if (hr == CO_E_SERVER_EXEC_FAILURE) {
+        return Error{kCannotCreateObject,
+                     L"Microsoft Excel 未能启动，或启动后一直没有应答。请先手动启动一次 Excel，"
+                     L"关闭它显示的对话框，然后重新运行 Setup：",
+                     subject};
+    }
+    return Error{kCannotCreateObject, L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）：",
+                 subject};
+}
+
+Error WriteError(DWORD error, const std::wstring& file) {
+    const auto refused = [&](int number, const std::wstring& cause) {
+        return Error{number, L"无法写入文件（" + cause + L"）：", file};
+    };
+    switch (error) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return refused(kDiskFull, L"磁盘已满");
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return refused(kPermissionDenied, L"文件正被其他程序使用");
+        case ERROR_ACCESS_DENIED:
+            return refused(kPermissionDenied, L"没有写入权限");
+        case ERROR_WRITE_PROTECT:
+            return refused(kPermissionDenied, L"磁盘有写保护");
+        default:
+            return refused(kFileAccessError, L"系统错误 " + Decimal(error));
+    }
 }
 
 std::wstring InstallSetPath() {

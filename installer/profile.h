@@ -2,8 +2,10 @@
 // ANSI profile calls, which the add-in uses too, so the file stays in the ANSI code page.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace profile {
 
@@ -23,19 +25,23 @@ WriteResult WriteKey(const std::wstring& file, const char* key, std::wstring_vie
 // The same with the value as bytes in the ANSI code page, passed on unchanged.
 WriteResult WriteKeyBytes(const std::wstring& file, const char* key, const std::string& value);
 
-// Reads `key` from section CurveInformation of `file` as the bytes the profile call gives,
-// unchanged (a cut value ends with its last whole character).
-std::string ReadKeyBytes(const std::wstring& file, const std::wstring& key);
-
-// Reads `key` from section CurveInformation of `file` into a 255-byte buffer: empty when the
-// file, section or key is missing; a longer value comes back cut to 254 bytes.
-std::wstring ReadKey(const std::wstring& file, const std::wstring& key);
+// Reads `key` from section CurveInformation of the profile shipped in the install set, through a
+// 255-byte buffer, as the bytes the profile call gives: empty when the file, section or key is
+// missing; a longer value comes back cut to 254 bytes, ending with its last whole character.
+std::string MyKeyValue(const std::wstring& installSet, const char* key);
 
 // The longest start of `bytes` (ANSI code page text) that holds whole characters only: a value cut
 // at the read buffer's end may end in the first half of a double-byte character.
 std::string_view WholeCharacters(std::string_view bytes);
 
-// Reads `keyName` from the profile shipped in the install set.
-std::wstring MyKeyValue(const std::wstring& installSet, const std::wstring& keyName);
+// The profile calls would replace bytes that are not text in the ANSI code page (a stray byte in
+// a hand-edited file) with "?": the number of the first line that holds such bytes, or 0.
+int FirstLineNotInCodePage(std::string_view bytes);
+
+// Every value of a profile file's bytes by section and key (both in lower case, as the profile
+// calls match them without regard to case), as the profile calls read them: the first of keys
+// that repeat, blanks around names and values left out, comments and other lines passed over.
+using Entries = std::map<std::pair<std::string, std::string>, std::string>;
+Entries EntriesOf(std::string_view bytes);
 
 }  // namespace profile

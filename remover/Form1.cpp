@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "Form1.h"
+#include "host.h"
 #include "resource.h"
 #include "window.h"
 
@@ -20,14 +21,28 @@ constexpr COLORREF kLabelColour = RGB(0, 0, 255);
 
 Form1::Form1() : Window(kDesign) {}
 
-bool Form1::Show(HINSTANCE instance, int showCommand, const std::wstring& caption) {
+bool Form1::Show(HINSTANCE instance, int showCommand) {
     if (!Create(instance)) return false;
     // Added in tab order: the label, then the button.
-    Label1 = AddControl(L"STATIC", caption.c_str(), SS_LEFT, kLabel1Id, kLabel1Rect, true);
-    Command1 = AddControl(L"BUTTON", L"确　定", WS_TABSTOP | BS_PUSHBUTTON, kCommand1Id,
-                          kCommand1Rect, false);
-    Window::Show(showCommand, false, Command1);
+    Label1 = AddControl(L"STATIC", L"", SS_LEFT, kLabel1Id, kLabel1Rect, true);
+    Command1 = AddControl(L"BUTTON", L"确　定", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
+                          kCommand1Id, kCommand1Rect, false);
+    Window::Show(showCommand, false, nullptr);  // nothing to press yet
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    UpdateWindow(window_);
     return true;
+}
+
+void Form1::ShowOutcome(const std::wstring& caption) {
+    working_ = false;
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    if (closeRequested_) {
+        DestroyWindow(window_);
+        return;
+    }
+    SetWindowTextW(Label1, caption.c_str());
+    EnableWindow(Command1, TRUE);
+    SetFocus(Command1);
 }
 
 LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -45,6 +60,20 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 SetTextColor(dc, kLabelColour);
                 SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+            }
+            break;
+        case WM_SETCURSOR:
+            if (working_) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
+        case WM_CLOSE:
+            // While the host is asked, the close command stops the wait; the window ends then.
+            if (working_) {
+                closeRequested_ = true;
+                host::RequestStop();
+                return 0;
             }
             break;
         case WM_DESTROY:

@@ -1,4 +1,5 @@
-// The removal notice: says what the removal did; dismissing it ends the program.
+// The removal notice: shown at once, in a working state while the removal runs; then it says what
+// the removal did, and dismissing it ends the program.
 #pragma once
 
 #include <windows.h>
@@ -12,13 +13,18 @@ class Form1 final : public ui::Window {
 public:
     Form1();
 
-    // Creates the window with `caption` as the label's text and shows it, modeless and without
-    // owner, where Windows puts new windows.
-    bool Show(HINSTANCE instance, int showCommand, const std::wstring& caption);
+    // Creates the window and shows it, modeless and without owner, where Windows puts new
+    // windows: working (the wait cursor, the button disabled, no text yet).
+    bool Show(HINSTANCE instance, int showCommand);
+    // Shows `caption` as the label's text and makes the button ready, with the focus; or, when
+    // the user closed the window meanwhile, ends it.
+    void ShowOutcome(const std::wstring& caption);
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     HWND Label1 = nullptr;
     HWND Command1 = nullptr;
+    bool working_ = true;
+    bool closeRequested_ = false;
 };

@@ -14,13 +14,15 @@ ComPtr<IDispatch> host;
 }  // namespace
 
 int Main(HINSTANCE instance, int showCommand) {
-    const removal::Outcome outcome = removal::RemoveAll(host);
+    // The notice shows at once: asking the host may take seconds, and the window answers
+    // meanwhile.
     Form1 notice;
-    int exitCode = 1;
-    if (notice.Show(instance, showCommand, removal::NoticeText(outcome))) {
-        exitCode = ui::RunMessageLoop(notice.handle());
-    }
-    host.Reset();  // the program ends here, before COM does
+    if (!notice.Show(instance, showCommand)) return 1;
+    const removal::Outcome outcome = removal::RemoveAll(host);
+    notice.ShowOutcome(removal::NoticeText(outcome));
+    ui::RunMessageLoop(notice.handle());
+    const int exitCode = removal::ExitCodeOf(outcome);
+    host::LetGo(host, exitCode);  // the program ends here, before COM does
     return exitCode;
 }
 

@@ -4,11 +4,9 @@
 #include "dll_search.h"
 #include "host.h"
 #include "scoped.h"
-#include "window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     HardenDllSearch();
-    ui::DeclareDpiAwareness();
     ComApartment com;
     host::RegisterMessageFilter();  // a busy host is waited for, inside COM as well
     return MainMode::Main(instance, showCommand);

@@ -65,29 +65,4 @@ TEST(HostBusyWait, RejectedCallsAreRepeatedForUpToThirtySeconds) {
     }
 }
 
-// COM asks the registered filter what to do with a call that the host rejects inside COM: the
-// pause before the next try, or -1 to give up. The same rule as above.
-TEST(HostBusyWait, MessageFilterRetriesRejectedCallsForUpToThirtySeconds) {
-    IMessageFilter& filter = host::MessageFilter();
-    const DWORD giveUp = static_cast<DWORD>(-1);
-    const struct {
-        DWORD elapsed;
-        DWORD rejectType;
-        DWORD wantAtLeast, wantAtMost;
-    } rows[] = {
-        {0, SERVERCALL_RETRYLATER, 1, 100},
-        {0, SERVERCALL_REJECTED, 1, 100},
-        {5000, SERVERCALL_RETRYLATER, 1, 1000},
-        {29999, SERVERCALL_RETRYLATER, 1, 1},
-        {30000, SERVERCALL_RETRYLATER, giveUp, giveUp},
-        {60000, SERVERCALL_REJECTED, giveUp, giveUp},
-    };
-    for (const auto& row : rows) {
-        const DWORD got = filter.RetryRejectedCall(nullptr, row.elapsed, row.rejectType);
-        EXPECT_GE(got, row.wantAtLeast)
-            << "after " << row.elapsed << " ms, type " << row.rejectType;
-        EXPECT_LE(got, row.wantAtMost) << "after " << row.elapsed << " ms, type " << row.rejectType;
-    }
-}
-
 }  // namespace

@@ -61,8 +61,8 @@ protected:
 
     std::wstring shipped = installSet + L"\\QorvelProfile.ini";
     std::wstring addInSource = installSet + L"\\setup.xla";
-    // This process's own pending profile: the procedure runs in it.
-    std::wstring pending = hostProfile + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    // Where the profile is built before it is moved into place.
+    std::wstring pending = hostProfile + L".tmp";
 
     FakeClock clock;  // a busy host is waited for at once
     ComPtr<IDispatch> application;
@@ -176,6 +176,13 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
          [&] { host.Set(L"Path", L"\\Office14"); }},
         {"StartupPath relative", install::kPathNotFound, L"StartupPath = “XLSTART”", false,
          [&] { host.Set(L"StartupPath", L"XLSTART"); }},
+        {"StartupPath drive-relative", install::kPathNotFound, L"StartupPath = “C:XLSTART”", false,
+         [&] { host.Set(L"StartupPath", L"C:XLSTART"); }},
+        {"StartupPath a file", install::kFileAccessError, startup, false,
+         [&] {
+             RemoveTree(startup);
+             WriteBytes(startup, "not a folder");
+         }},
         {"StartupPath a bare server name", install::kPathNotFound, L"StartupPath = “\\\\lab”",
          false, [&] { host.Set(L"StartupPath", L"\\\\lab"); }},
         {"hidden host profile", install::kFileAccessError, hostProfile, false,
@@ -211,7 +218,7 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
          }},
         {"shipped profile not code-page-936 text", install::kInvalidArgument, shipped, false,
          [&] { WriteBytes(shipped, "[CurveInformation]\r\nUser=\xA1\x20\r\n"); }},
-        {"pending profile held by another program", install::kPermissionDenied, pending, false,
+        {"pending profile held by another program", install::kPermissionDenied, hostProfile, false,
          [&] {
              WriteBytes(pending, "");
              lock.emplace(pending);
@@ -220,13 +227,13 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
          [&] { DeleteFileW(addInSource.c_str()); }},
         {"start-up folder missing", install::kPathNotFound, startup, false,
          [&] { RemoveTree(startup); }},
-        {"version not a number", install::kTypeMismatch, L"“abc”", true,
+        {"version not a number", install::kTypeMismatch, L"“abc”", false,
          [&] { host.Set(L"Version", L"abc"); }},
-        {"Version read fails", install::kAutomationError, L"Version", true,
+        {"Version read fails", install::kAutomationError, L"Version", false,
          [&] { host.Set(L"FailRead", L"Version"); }},
         {"host stays busy", install::kAutomationError, L"错误代码 0x80010001", false,
          [&] { host.Set(L"RejectCalls", L"1000000"); }},
-        {"host ends during Version", install::kHostEnded, L"Version（错误代码 0x800706BE）", true,
+        {"host ends during Version", install::kHostEnded, L"Version（错误代码 0x800706BE）", false,
          [&] {
              host.Set(L"FailRead", L"Version");
              host.Set(L"FailReadHr", L"800706BE");
@@ -257,6 +264,7 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
         SetFileAttributesW(hostProfile.c_str(), FILE_ATTRIBUTE_NORMAL);
         RemoveTree(hostProfile);
         DeleteFileW(hostProfile.c_str());
+        DeleteFileW(startup.c_str());
         RemoveTree(shipped);
         WriteBytes(shipped, kShipped);
         WriteBytes(addInSource, kAddIn);
@@ -285,7 +293,7 @@ TEST_F(InstallTest, FailedLaterInstallationIsReportedAndKeepsTheHostProfile) {
         const char* shippedProfile = kShippedVer;
     } rows[] = {
         {"add-in open in Excel", install::kPermissionDenied, addIn, false, addIn, INFINITE},
-        {"host profile locked", install::kPermissionDenied, hostProfile, true, hostProfile,
+        {"host profile locked", install::kPermissionDenied, hostProfile, false, hostProfile,
          INFINITE},
         {"add-in held for a moment", 0, L"", true, addIn, 500},
         {"host profile held for a moment", 0, L"", true, hostProfile, 500},
@@ -307,15 +315,11 @@ TEST_F(InstallTest, FailedLaterInstallationIsReportedAndKeepsTheHostProfile) {
 
 // Install sets come on CDs and read-only shares. Nothing Setup places in Excel's folders is
 // read-only, hidden or a system file, whatever the source carries; what earlier runs left
-// read-only is replaced, and pending profiles that killed runs left behind are removed, while
-// one that a running installer builds is left alone. Matters where read-only is enforced: this
-// also runs as an account without administrator rights.
+// read-only is replaced, and pending files that a killed run left behind are removed. Matters where
+// read-only is enforced: this also runs as an account without administrator rights.
 TEST_F(InstallTest, ReadOnlyFilesAreReplacedAndNothingPlacedIsReadOnly) {
     constexpr DWORD kProtected =
         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    const std::wstring killedRun = hostProfile + L".4000000000.tmp";
-    PROCESS_INFORMATION running = {};
-    std::wstring runningPending;
     const struct {
         const char* name;
         bool later;
@@ -326,9 +330,9 @@ TEST_F(InstallTest, ReadOnlyFilesAreReplacedAndNothingPlacedIsReadOnly) {
              SetFileAttributesW(shipped.c_str(), kProtected);
              SetFileAttributesW(addInSource.c_str(), kProtected);
          }},
-        {"read-only pending profiles of this and of a killed run", false,
+        {"read-only pending profile and add-in of a killed run", false,
          [&] {
-             for (const auto& leftover : {pending, killedRun}) {
+             for (const auto& leftover : {pending, addIn + L".tmp"}) {
                  WriteBytes(leftover, "[CurveInformation]\r\nFilePath=stale\r\nJunk=1\r\n");
                  SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY);
              }
@@ -340,17 +344,6 @@ TEST_F(InstallTest, ReadOnlyFilesAreReplacedAndNothingPlacedIsReadOnly) {
              Install();
              SetFileAttributesW(hostProfile.c_str(), FILE_ATTRIBUTE_READONLY);
              SetFileAttributesW(addIn.c_str(), FILE_ATTRIBUTE_READONLY);
-         }},
-        {"pending profile of an installer that runs", false,
-         [&] {
-             STARTUPINFOW startupInfo = {};
-             startupInfo.cb = sizeof startupInfo;
-             wchar_t self[MAX_PATH];
-             GetModuleFileNameW(nullptr, self, MAX_PATH);
-             CreateProcessW(self, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                            nullptr, &startupInfo, &running);
-             runningPending = hostProfile + L"." + std::to_wstring(running.dwProcessId) + L".tmp";
-             WriteBytes(runningPending, "[CurveInformation]\r\nFilePath=half\r\n");
          }},
     };
     for (const auto& row : rows) {
@@ -366,18 +359,8 @@ TEST_F(InstallTest, ReadOnlyFilesAreReplacedAndNothingPlacedIsReadOnly) {
             SetFileAttributesW(placed.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(placed.c_str());
         }
-        Lines left = FilesIn(excel);
-        if (running.hProcess) {
-            EXPECT_EQ(ReadBytes(runningPending), "[CurveInformation]\r\nFilePath=half\r\n");
-            DeleteFileW(runningPending.c_str());
-            TerminateProcess(running.hProcess, 0);
-            CloseHandle(running.hProcess);
-            CloseHandle(running.hThread);
-            running = {};
-            EXPECT_EQ(left.size(), 1u);
-        } else {
-            EXPECT_EQ(left, Lines{});
-        }
+        EXPECT_EQ(FilesIn(excel), Lines{});
+        EXPECT_EQ(FilesIn(startup), Lines{});
         for (const auto& source : {shipped, addInSource}) {
             SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
         }

@@ -127,6 +127,12 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
         {"add-in held for a moment",
          [&] { excelHasItOpen = std::make_unique<LockedFile>(addIn, 500); }, false, kRemoved,
          close},
+        {"a folder at the add-in's place",
+         [&] {
+             DeleteFileW(addIn.c_str());
+             MakeFolder(addIn);
+         },
+         true, L"加载项的位置上是一个\r\n文件夹，未能移除。", close},
         {"add-in read-only", [&] { SetFileAttributesW(addIn.c_str(), FILE_ATTRIBUTE_READONLY); },
          false, kRemoved, close},
     };
@@ -156,11 +162,12 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
         EXPECT_TRUE(WaitForFocus(notice, children[1].window)) << "the focus is not on Command1";
         EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
         row.dismiss(notice);
-        EXPECT_EQ(program->WaitForExit(), 0u);
+        EXPECT_EQ(program->WaitForExit(), row.notice == std::wstring(kRemoved) ? 0u : 1603u);
 
         excelHasItOpen.reset();
         AnswerLikeExcel();
         SetFileAttributesW(addIn.c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveTree(addIn);
         WriteBytes(addIn, "add-in workbook");
         SetValue(std::wstring(kHalvorsk) + L"\\Vorn", L"LastCurve", L"C:\\data\\run7.crv");
     }
@@ -173,7 +180,7 @@ TEST_F(RemoverTest, ExcelThatStaysBusyIsGivenUpAndTheNoticeSaysTheAddInMayRemain
     ComPtr<IDispatch> application;
     const removal::Outcome outcome = removal::RemoveAll(application, clock);
 
-    EXPECT_TRUE(outcome.hostBusy);
+    EXPECT_TRUE(outcome.hostUnresponsive);
     EXPECT_FALSE(outcome.hostReached);
     EXPECT_TRUE(FileExists(addIn));
     ExpectSettingsGoneAndSiblingsKept();
@@ -193,12 +200,25 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
 
     for (const bool settingsRemain : {false, true}) {
         const removal::Outcome outcomes[] = {
-            {false, false, false, false, settingsRemain},        // Excel unreachable
-            {false, false, false, false, settingsRemain, true},  // Excel busy
-            {true, false, false, false, settingsRemain},         // the add-in not located
-            {true, true, false, false, settingsRemain},          // the add-in removed
-            {true, true, true, true, settingsRemain},            // held open by Excel
-            {true, true, true, false, settingsRemain},           // its deletion refused
+            {.setupRuns = true},
+            {.settingsRemain = settingsRemain},                            // Excel unreachable
+            {.settingsRemain = settingsRemain, .hostUnresponsive = true},  // Excel busy or hung
+            {.hostReached = true, .settingsRemain = settingsRemain},       // add-in not located
+            {.hostReached = true, .addInLocated = true, .settingsRemain = settingsRemain},
+            {.hostReached = true,
+             .addInLocated = true,
+             .addInRemains = true,
+             .addInInUse = true,
+             .settingsRemain = settingsRemain},
+            {.hostReached = true,
+             .addInLocated = true,
+             .addInRemains = true,
+             .addInIsFolder = true,
+             .settingsRemain = settingsRemain},
+            {.hostReached = true,
+             .addInLocated = true,
+             .addInRemains = true,
+             .settingsRemain = settingsRemain},
         };
         for (const auto& outcome : outcomes) {
             const std::wstring text = removal::NoticeText(outcome);
@@ -208,6 +228,10 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
             EXPECT_LE(area.bottom, 57) << Utf8(text);
             const bool complete = outcome.addInLocated && !outcome.addInRemains && !settingsRemain;
             EXPECT_EQ(text == kRemoved, complete) << Utf8(text);
+            EXPECT_EQ(removal::ExitCodeOf(outcome), outcome.setupRuns ? 1618
+                                                    : complete        ? 0
+                                                                      : 1603)
+                << Utf8(text);
         }
     }
 }
@@ -216,7 +240,8 @@ TEST(RemovalNotice, EveryTextFitsTheLabel) {
 class NoticeDrawing : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(notice.Show(GetModuleHandleW(nullptr), SW_HIDE, kRemoved));
+        ASSERT_TRUE(notice.Show(GetModuleHandleW(nullptr), SW_HIDE));
+        notice.ShowOutcome(kRemoved);
         label = GetDlgItem(notice.handle(), 100);
     }
     void TearDown() override { EndWindowMadeHere(notice.handle()); }

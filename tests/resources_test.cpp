@@ -26,10 +26,9 @@ struct Shipped {
 };
 
 // What a program may import: DLLs of Windows itself, nothing that an installation would bring.
-const std::vector<std::string> kWindowsDlls = {"advapi32.dll", "gdi32.dll",    "kernel32.dll",
-                                               "msvcrt.dll",   "ole32.dll",    "oleaut32.dll",
-                                               "user32.dll",   "version.dll",  "shell32.dll",
-                                               "comctl32.dll", "ntdll.dll"};
+const std::vector<std::string> kWindowsDlls = {
+    "advapi32.dll", "gdi32.dll",   "kernel32.dll", "msvcrt.dll",   "ole32.dll", "oleaut32.dll",
+    "user32.dll",   "version.dll", "shell32.dll",  "comctl32.dll", "ntdll.dll"};
 
 void PrintTo(const Shipped& shipped, std::ostream* out) { *out << Utf8(shipped.file); }
 
@@ -56,7 +55,8 @@ protected:
         const size_t sections = ntAt + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
                                 nt().FileHeader.SizeOfOptionalHeader;
         for (WORD i = 0; i < nt().FileHeader.NumberOfSections; ++i) {
-            const auto& s = At<IMAGE_SECTION_HEADER>(file, sections + i * sizeof(IMAGE_SECTION_HEADER));
+            const auto& s =
+                At<IMAGE_SECTION_HEADER>(file, sections + i * sizeof(IMAGE_SECTION_HEADER));
             if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize) {
                 return rva - s.VirtualAddress + s.PointerToRawData;
             }
@@ -66,8 +66,8 @@ protected:
 
     std::vector<std::string> Imports() const {
         std::vector<std::string> names;
-        size_t at = OffsetOf(nt().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
-                                 .VirtualAddress);
+        size_t at = OffsetOf(
+            nt().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
         for (;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
             const auto& import = At<IMAGE_IMPORT_DESCRIPTOR>(file, at);
             if (import.Name == 0) break;
@@ -122,31 +122,33 @@ TEST_P(ShippedProgram, ManifestVersionAndIcon) {
                                [](char a, char b) { return isspace(a) && isspace(b); }),
                    manifest.end());
     std::replace_if(manifest.begin(), manifest.end(), ::isspace, ' ');
-    EXPECT_THAT(manifest,
-                testing::AllOf(
-                    HasSubstr(std::string("processorArchitecture=\"x86\"")),
-                    HasSubstr(std::string("requestedExecutionLevel level=\"") +
-                              GetParam().executionLevel + "\""),
-                    HasSubstr("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
-                    HasSubstr(">PerMonitorV2, PerMonitor</dpiAwareness>"),
-                    HasSubstr(">true/pm</dpiAware>")));
+    EXPECT_THAT(
+        manifest,
+        testing::AllOf(HasSubstr(std::string("processorArchitecture=\"x86\"")),
+                       HasSubstr(std::string("requestedExecutionLevel level=\"") +
+                                 GetParam().executionLevel + "\""),
+                       HasSubstr("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+                       HasSubstr(">PerMonitorV2, PerMonitor</dpiAwareness>"),
+                       HasSubstr(">true/pm</dpiAware>")));
 
     DWORD ignored = 0;
     std::vector<BYTE> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
     wchar_t* version = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) &&
-                VerQueryValueW(info.data(), L"\\StringFileInfo\\080404B0\\FileVersion",
-                               reinterpret_cast<void**>(&version), &length));
+    ASSERT_TRUE(
+        GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) &&
+        VerQueryValueW(info.data(), L"\\StringFileInfo\\080404B0\\FileVersion",
+                       reinterpret_cast<void**>(&version), &length));
     EXPECT_EQ(Utf8(version), QORVEL_VERSION_TEXT);
     EXPECT_NE(Resource(RT_GROUP_ICON, 1), "<none>");
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, ShippedProgram,
-                         testing::Values(Shipped{L"Setup.exe", "requireAdministrator"},
-                                         Shipped{L"remover.exe", "asInvoker"}),
-                         [](const auto& info) {
-                             return Utf8(info.param.file).substr(0, Utf8(info.param.file).find('.'));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Programs, ShippedProgram,
+    testing::Values(Shipped{L"Setup.exe", "requireAdministrator"},
+                    Shipped{L"remover.exe", "asInvoker"}),
+    [](const auto& info) {
+        return Utf8(info.param.file).substr(0, Utf8(info.param.file).find('.'));
+    });
 
 }  // namespace

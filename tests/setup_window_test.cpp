@@ -11,6 +11,7 @@
 
 #include "fLanguage.h"
 #include "files.h"
+#include "lock.h"
 #include "ui_driver.h"
 
 namespace {
@@ -262,13 +263,13 @@ TEST_F(SetupWindowTest, WhatTheUserDoesAndWhatFollows) {
         {"host busy for good", [&] { host.Set(L"RejectCalls", L"1000000"); }, enter,
          kReportsThenNextRunCompletes,
          L"运行时错误 '440'：\n\nMicrosoft Excel 正忙，或正停在一个对话框处等待，一直没有应答。"
-         L"请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup：\n"
+         L"安装未做任何更改。请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup：\n"
          L"错误代码 0x80010001",
          440, kOutOfProcess},
         {"host ends during Version", [&] { host.Set(L"ExitOnRead", L"Version"); }, enter,
          kReportsThenNextRunCompletes,
          L"运行时错误 '462'：\n\nMicrosoft Excel 意外结束（可能已崩溃或被关闭）。"
-         L"已完成的步骤保持不变，请重新运行 Setup：\nVersion（错误代码 0x800706BE）",
+         L"安装未做任何更改，请重新运行 Setup：\nVersion（错误代码 0x800706BE）",
          462, kOutOfProcess},
     };
     for (const auto& row : rows) {
@@ -314,7 +315,7 @@ TEST_F(SetupWindowTest, WhatTheUserDoesAndWhatFollows) {
                 break;
             }
             case kEndsWithNothingWritten:
-                EXPECT_EQ(program->WaitForExit(), 0u);
+                EXPECT_EQ(program->WaitForExit(), 1602u) << "cancelled";
                 ExpectNothingWritten();
                 break;
             case kStaysOpen:
@@ -336,8 +337,9 @@ TEST_F(SetupWindowTest, WhatTheUserDoesAndWhatFollows) {
 }
 
 // Two Setups started and confirmed at nearly the same moment (a double-click too many, two
-// administrators): the second brings the first one's window to the front and ends without a
-// window of its own. Every time, one installation and a complete host profile.
+// administrators): the second brings the first one's window to the front and ends (1618) without
+// a window of its own; every time, one installation and a complete host profile. A remover
+// during a Setup removes nothing (1618); where no Setup window can be found, Setup says so.
 TEST_F(SetupWindowTest, OneInstallationAtATime) {
     {
         const HWND first = Start();
@@ -345,13 +347,40 @@ TEST_F(SetupWindowTest, OneInstallationAtATime) {
         Program other(TestProgram(L"minimal_window.exe"));
         ASSERT_NE(WaitForWindowWithFocus(other, L"minimal"), nullptr);
         Program second(setupExe);
-        EXPECT_EQ(second.WaitForExit(), 0u);
+        EXPECT_EQ(second.WaitForExit(), 1618u);
         EXPECT_EQ(GetForegroundWindow(), first) << "the first Setup is not in front";
+        // A remover meanwhile removes nothing and says so.
+        WriteBytes(addIn, kAddIn);
+        const std::wstring removerExe = installSet + L"\\remover.exe";
+        CopyFileW((BinFolder() + L"\\remover.exe").c_str(), removerExe.c_str(), FALSE);
+        Program remover(removerExe);
+        const HWND notice = WaitForWindowWithFocus(remover, L"提示");
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(Utf8(TextOf(GetDlgItem(notice, 100))),
+                  Utf8(L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。"));
+        PressKey(notice, VK_RETURN);
+        EXPECT_EQ(remover.WaitForExit(), 1618u);
+        EXPECT_EQ(ReadBytes(addIn), kAddIn);
+        DeleteFileW(addIn.c_str());
         PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
-        EXPECT_EQ(program->WaitForExit(), 0u);
+        EXPECT_EQ(program->WaitForExit(), 1602u);
         ExpectNothingWritten();
     }
-    for (int round = 0; round < 10; ++round) {
+    {
+        // Another program holds the lock (a Setup in another session, or one that is ending): no
+        // window to bring to the front, so the user is told.
+        const InstallationLock held;
+        ASSERT_TRUE(held.taken());
+        Program blocked(setupExe);
+        const HWND box = WaitForWindow(blocked, L"#32770", L"Setup");
+        ASSERT_NE(box, nullptr) << "Setup said nothing";
+        EXPECT_EQ(Utf8(MessageText(box)),
+                  Utf8(L"另一个安装或卸载程序正在运行（可能在另一个用户的会话中）。请等它结束后，"
+                       L"再运行 Setup。"));
+        PressKey(box, VK_RETURN);
+        EXPECT_EQ(blocked.WaitForExit(), 1618u);
+    }
+    for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         DeleteFileW(hostProfile.c_str());
         DeleteFileW(addIn.c_str());
@@ -385,8 +414,7 @@ TEST_F(SetupWindowTest, OneInstallationAtATime) {
             }
             Sleep(2);
         }
-        EXPECT_EQ(first.WaitForExit(), 0u);
-        EXPECT_EQ(second.WaitForExit(), 0u);
+        EXPECT_EQ(first.WaitForExit() + second.WaitForExit(), 1618u) << "one installs, one ends";
         EXPECT_EQ(!!windows[0] + !!windows[1], 1) << "installer windows shown";
         EXPECT_EQ(completions, 1);
         const Lines calls = host.Calls();
