@@ -275,6 +275,23 @@ TEST_F(InstallTest, FailedFirstInstallationIsReportedAndCompletedByTheNextRun) {
     }
 }
 
+// Excel that neither answers nor rejects a call (hung, or waiting at a dialog it cannot show) is
+// given up after a minute (on a clock that runs thirty times as fast here), and nothing on disk
+// has changed. Excel runs in a process of its own for this: in process, a hung host would be
+// the test itself (installer.local_server).
+TEST_F(InstallTest, HostThatNeverAnswersIsGivenUpWithNothingChanged) {
+    if (!StandInHost::OutOfProcess()) GTEST_SKIP() << "needs the host in a process of its own";
+    host.Set(L"HangOnRead", L"Version");
+    FastClock fast;
+    // Wine hands the cancelled call back only when the host answers at last (after 15 s); Windows
+    // at once.
+    ExpectOutcome(install::Run(installSet, application, fast), install::kAutomationError,
+                  L"Version（错误代码 0x80010002）");
+    EXPECT_EQ(FilesIn(excel), Lines{});
+    EXPECT_EQ(FilesIn(startup), Lines{});
+    application.Detach();  // letting go would wait for the hung host
+}
+
 // A refused write is an error, not a completion message; the host profile keeps what it had. A
 // lock held only for a moment, as virus scanners hold a file that was just written, is waited for.
 // A shipped Ver that is not code-page text would reach the host profile altered: refused.

@@ -133,7 +133,7 @@ protected:
         EXPECT_EQ(Utf8(MessageText(box, &buttons)), Utf8(kCompletion));
         EXPECT_EQ(buttons, 1);
         Click(GetDlgItem(box, IDOK));
-        EXPECT_EQ(program->WaitForExit(), 0u);
+        EXPECT_EQ(program->WaitForExit(6000), 0u) << "ended within seconds";
         EXPECT_FALSE(IsWindow(window));
     }
 
@@ -245,6 +245,8 @@ TEST_F(SetupWindowTest, WhatTheUserDoesAndWhatFollows) {
          [&] { host.Set(L"ExitOnRead", L"Version"); }, enter, kReportsThenNextRunCompletes, L"", 99,
          kInProcess},
         {"host busy for three calls", [&] { host.Set(L"RejectCalls", L"3"); }, enter, kCompletes},
+        // Setup still ends within seconds, and the next one can run.
+        {"host hangs when let go", [&] { host.Set(L"HangOnRelease", L"1"); }, enter, kCompletes},
         {"host slow to start, OK clicked twice", [&] { host.Set(L"StartDelay", L"5"); },
          [&](HWND w) {
              const HWND okButton = Button(w, kOK), cancel = Button(w, kCancel);

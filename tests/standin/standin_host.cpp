@@ -16,6 +16,8 @@
 //   ExitOnRead                   a property whose read ends the process at once, as a kill would:
 //                                in process that is the program itself, out of process the host;
 //   DelayMs                      how long each answer takes;
+//   HangOnRead                   a property whose read gets no answer for 15 s, as a hung Excel;
+//   HangOnRelease                1: letting go of the object gets no answer for 15 s;
 //   RejectCalls                  how many calls the host object rejects first, as a busy Excel
 //                                does: each of them answers RPC_E_CALL_REJECTED;
 //   StartDelay                   seconds the local server takes to start before it takes calls.
@@ -71,6 +73,8 @@ void Record(const std::wstring& line) {
     CloseHandle(log);
 }
 
+constexpr DWORD kHangMs = 15000;
+
 const wchar_t* const kNames[] = {L"Application", L"Path", L"StartupPath", L"Version"};
 constexpr DISPID kFirstId = 1;
 
@@ -94,6 +98,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --references_;
+        if (left == 0 && Answer(L"HangOnRelease", L"") == L"1") Sleep(kHangMs);
         if (left == 0) delete this;
         return left;
     }
@@ -140,6 +145,7 @@ public:
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
 
         Sleep(wcstoul(Answer(L"DelayMs", L"0").c_str(), nullptr, 10));
+        if (lstrcmpiW(Answer(L"HangOnRead", L"").c_str(), name.c_str()) == 0) Sleep(kHangMs);
         if (lstrcmpiW(Answer(L"ExitOnRead", L"").c_str(), name.c_str()) == 0) {
             TerminateProcess(GetCurrentProcess(), 99);
         }

@@ -33,7 +33,8 @@ const char* TestBedFault() {
 
 }  // namespace
 
-// The programs run COM apartment-threaded on their one thread; so do the tests.
+// The programs run COM apartment-threaded on their one thread, with the host access's message
+// filter; so do the tests.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (const char* fault = TestBedFault()) {
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    host::RegisterMessageFilter();  // as the programs do
     const int result = RUN_ALL_TESTS();
     if (SUCCEEDED(com)) CoUninitialize();
     return result;
