@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fake_clock.h"
@@ -290,6 +291,66 @@ TEST_F(InstallTest, HostThatNeverAnswersIsGivenUpWithNothingChanged) {
     EXPECT_EQ(FilesIn(excel), Lines{});
     EXPECT_EQ(FilesIn(startup), Lines{});
     application.Detach();  // letting go would wait for the hung host
+}
+
+// Excel's folders on a disk that fills up: the user is told the disk is full, naming the file, and
+// the old add-in and the old host profile stay whole, whether the disk is full before the profile
+// is copied, while its edits are written (the profile call may then cut the file without a
+// word), or before the add-in is copied. The test prefix mounts a small disk as drive F: when it
+// is made by root.
+TEST_F(InstallTest, AFullDiskLeavesTheOldFilesWhole) {
+    if (GetDriveTypeW(L"F:\\") == DRIVE_NO_ROOT_DIR) {
+        GTEST_SKIP() << "no small disk F: (wine-prefix start mounts one when run as root)";
+    }
+    const std::wstring office = L"F:\\Office14", xlstart = office + L"\\XLSTART";
+    const std::wstring profile = office + L"\\QorvelProfile.ini",
+                       oldAddIn = xlstart + L"\\Qorv.xla";
+    RemoveTree(office);
+    for (int i = 0; DeleteFileW((L"F:\\fill" + std::to_wstring(i)).c_str()); ++i) {
+    }
+    MakeFolder(xlstart);
+    host.Set(L"Path", office);
+    host.Set(L"StartupPath", xlstart);
+    WriteBytes(addInSource, std::string(40000, 'n'));
+    // Just under a page: the edits take the profile past it.
+    const std::string oldProfile =
+        "[CurveInformation]\r\nFilePath=D:\\old.xltm\r\nOwn=" + std::string(4000, 'k') +
+        "\r\n[Other]\r\nKeep=1\r\n";
+    WriteBytes(profile, oldProfile);
+    WriteBytes(oldAddIn, std::string(8192, 'o'));
+    // The disk filled with pages, then `free` of them given back.
+    int pages = 0;
+    for (;; ++pages) {
+        const UniqueHandle fill =
+            OwnFileHandle(CreateFileW((L"F:\\fill" + std::to_wstring(pages)).c_str(), GENERIC_WRITE,
+                                      0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        if (!fill ||
+            !WriteFile(fill.get(), std::string(4096, 'f').data(), 4096, &written, nullptr) ||
+            written < 4096) {
+            break;
+        }
+    }
+    const struct {
+        const char* name;
+        int free;
+        std::wstring named;
+    } rows[] = {{"no room for the profile's copy", 0, profile},
+                {"no room for its edits", 1, profile},
+                {"no room for the add-in", 3, oldAddIn}};
+    int given = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (; given < row.free; ++given)
+            DeleteFileW((L"F:\\fill" + std::to_wstring(--pages)).c_str());
+        const auto failure = Install();
+        ExpectOutcome(failure, install::kDiskFull, row.named);
+        EXPECT_EQ(ReadBytes(profile), oldProfile);
+        EXPECT_EQ(ReadBytes(oldAddIn), std::string(8192, 'o'));
+        EXPECT_THAT(FilesIn(office), testing::UnorderedElementsAre("XLSTART", "QorvelProfile.ini"));
+    }
+    RemoveTree(office);
+    for (int i = 0; i <= pages; ++i) DeleteFileW((L"F:\\fill" + std::to_wstring(i)).c_str());
 }
 
 // A refused write is an error, not a completion message; the host profile keeps what it had. A
