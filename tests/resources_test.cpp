@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "dll_search.h"
 #include "files.h"
 #include "ui_driver.h"
 
@@ -150,5 +151,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
         return Utf8(info.param.file).substr(0, Utf8(info.param.file).find('.'));
     });
+
+}  // namespace
+
+namespace {
+
+// After the programs' hardening, a DLL that stands only beside the program (planted_dll.dll
+// stands beside this test program) is not loaded by name; before it, it is, which shows that the
+// plant works.
+TEST(DllSearch, ADllOnlyBesideTheProgramIsNotLoadedByName) {
+    const HMODULE before = LoadLibraryW(L"planted_dll.dll");
+    ASSERT_NE(before, nullptr) << "the plant is not even found";
+    FreeLibrary(before);
+    HardenDllSearch();
+    EXPECT_EQ(LoadLibraryW(L"planted_dll.dll"), nullptr);
+}
 
 }  // namespace
