@@ -39,9 +39,12 @@ std::wstring Visible(std::wstring text) {
     return shown;
 }
 
+// Waits for the window, and until a control in it has the focus: the remover's notice shows at
+// once but takes the focus only when its outcome is there.
 HWND Wait(const wchar_t* caption, const wchar_t* className) {
-    for (int i = 0; i < 2000; ++i) {
-        if (const HWND window = FindTopWindow(0, className, caption)) return window;
+    for (int i = 0; i < 4000; ++i) {
+        const HWND window = FindTopWindow(0, className, caption);
+        if (window && FocusIn(window)) return window;
         Sleep(10);
     }
     return nullptr;
