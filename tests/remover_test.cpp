@@ -58,10 +58,12 @@ protected:
         DeleteFileW(atTheRoot.c_str());
     }
 
-    // Runs the remover and gives its notice, once it is ready for keys.
+    // Runs the remover and gives its notice, once it is ready for keys. The notice shows within
+    // seconds of the start, however long Excel takes to answer.
     HWND Run() {
         program = std::make_unique<Program>(removerExe);
-        const HWND notice = WaitForWindowWithFocus(*program, L"提示");
+        EXPECT_NE(WaitForWindow(*program, nullptr, L"提示", 3000), nullptr) << "no window at once";
+        const HWND notice = WaitForWindowWithFocus(*program, L"提示", 20000);
         EXPECT_NE(notice, nullptr) << "no notice";
         return notice;
     }
@@ -117,6 +119,8 @@ TEST_F(RemoverTest, TheNoticeSaysWhatIsLeft) {
          space},
         {"Excel ends while asked", [&] { host.Set(L"ExitOnRead", L"StartupPath"); }, true,
          kUnreachable, space, true},
+        {"Excel slow to start", [&] { host.Set(L"StartDelay", L"6"); }, false, kRemoved, enter,
+         true},
         {"Excel busy for three calls", [&] { host.Set(L"RejectCalls", L"3"); }, false, kRemoved,
          enter},
         {"add-in held open", [&] { excelHasItOpen = std::make_unique<LockedFile>(addIn); }, true,
