@@ -16,12 +16,3 @@ bool ToAnsi(std::wstring_view text, std::string& ansi) {
     ansi = std::move(converted);
     return true;
 }
-
-std::wstring FromAnsi(std::string_view ansi) {
-    if (ansi.empty()) return {};
-    const int length = static_cast<int>(ansi.size());
-    const int size = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
-    std::wstring text(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, text.data(), size);
-    return text;
-}

@@ -1,4 +1,4 @@
-// Conversion between the programs' UTF-16 text and the system ANSI code page (936 on the
+// Conversion of the programs' UTF-16 text to the system ANSI code page (936 on the
 // users' PCs), used only where text crosses an ANSI API.
 #pragma once
 
@@ -8,6 +8,3 @@
 // Converts to the ANSI code page. Fails, leaving `ansi` empty, when any character has no exact
 // counterpart there: nothing is ever passed on with characters replaced by "?".
 bool ToAnsi(std::wstring_view text, std::string& ansi);
-
-// Converts from the ANSI code page.
-std::wstring FromAnsi(std::string_view ansi);

@@ -8,12 +8,6 @@
 
 namespace profile {
 
-WriteResult WriteKey(const std::wstring& file, const char* key, std::wstring_view value) {
-    std::string ansiValue;
-    if (!ToAnsi(value, ansiValue)) return WriteResult::kUnrepresentable;
-    return WriteKeyBytes(file, key, ansiValue);
-}
-
 WriteResult WriteKeyBytes(const std::wstring& file, const char* key, const std::string& value) {
     std::string ansiFile;
     if (!ToAnsi(file, ansiFile)) return WriteResult::kUnrepresentable;

@@ -14,15 +14,13 @@ inline constexpr char kSection[] = "CurveInformation";
 
 enum class WriteResult {
     kWritten,
-    kUnrepresentable,  // a text has characters the ANSI code page cannot hold; nothing written
+    kUnrepresentable,  // the file's name has characters the ANSI code page cannot hold
     kRefused,          // the platform refused the write (file locked, read-only, no permission)
 };
 
-// Writes `key` = `value` into section CurveInformation of `file`, creating the file or the section
-// when missing and replacing the key's value in place when present.
-WriteResult WriteKey(const std::wstring& file, const char* key, std::wstring_view value);
-
-// The same with the value as bytes in the ANSI code page, passed on unchanged.
+// Writes `key` = `value` (bytes in the ANSI code page, passed on unchanged) into section
+// CurveInformation of `file`, creating the file or the section when missing and replacing the
+// key's value in place when present.
 WriteResult WriteKeyBytes(const std::wstring& file, const char* key, const std::string& value);
 
 // Reads `key` from section CurveInformation of the profile shipped in the install set, through a
