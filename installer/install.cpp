@@ -68,7 +68,7 @@ Failure Unrepresentable(const wchar_t* what, const std::wstring& text) {
 struct HostAnswers {
     std::wstring folder;         // Path: Excel's program folder, where the host profile lives
     std::wstring startupFolder;  // StartupPath: whose workbooks Excel opens when it starts
-    double version = 0;          // Version
+    const char* templateName = nullptr;  // by Version
 };
 
 // A complete folder path from the host, or the error report that shows what the host answered.
@@ -79,16 +79,6 @@ Failure NotAFolderPath(const wchar_t* name, const std::wstring& value) {
                  std::wstring(name) + L" = “" + value + L"”"};
 }
 
-// The host formats its version in locale 1033, so it is read back in that locale: a PC whose
-// decimal separator is a comma would otherwise read "14.0" as 140.
-Failure ParseVersion(const std::wstring& text, double& version) {
-    if (SUCCEEDED(VarR8FromStr(const_cast<OLECHAR*>(text.c_str()), host::kLocale,
-                               LOCALE_NOUSEROVERRIDE, &version))) {
-        return std::nullopt;
-    }
-    return Error{kTypeMismatch, L"类型不匹配：Microsoft Excel 报告的版本号不是数字：",
-                 L"“" + text + L"”"};
-}
 
 // Everything the host must answer, in this order, each checked: nothing on disk changes before.
 Failure AskHost(ComPtr<IDispatch>& host, host::Clock& clock, HostAnswers& answers) {
@@ -105,7 +95,10 @@ Failure AskHost(ComPtr<IDispatch>& host, host::Clock& clock, HostAnswers& answer
     }
     if (auto failure = NotAFolderPath(L"Path", answers.folder)) return failure;
     if (auto failure = NotAFolderPath(L"StartupPath", answers.startupFolder)) return failure;
-    return ParseVersion(version, answers.version);
+    answers.templateName = TemplateFor(version);
+    if (answers.templateName) return std::nullopt;
+    return Error{kTypeMismatch, L"类型不匹配：Microsoft Excel 报告的版本号不是数字：",
+                 L"“" + version + L"”"};
 }
 
 // A folder of the host's that files go into: there, and a folder.
@@ -272,7 +265,7 @@ Failure StageProfile(const std::wstring& installSet, const HostAnswers& answers,
     std::string set, date;
     ToAnsi(installSet, set);  // both checked before
     ToAnsi(TodayAsShortDate(), date);
-    Keys keys = {{"FilePath", set + (answers.version == 14.0 ? "\\Qorvel.xltm" : "\\Qorvel.xlt")}};
+    Keys keys = {{"FilePath", set + answers.templateName}};
     if (firstInstallation) {
         keys.insert(keys.end(), {{"DtPath", set + "\\Data\\Qorvel.mdb"},
                                  {"DeskPhoto", set + "\\Face\\face01.jpg"},
@@ -332,6 +325,17 @@ Failure Run(const std::wstring& installSet, ComPtr<IDispatch>& host, host::Clock
     if (auto failure = addIn.CopyFrom(installSet + kAddInSource)) return failure;
     if (auto failure = addIn.MoveIntoPlace(true)) return failure;
     return profile.MoveIntoPlace(!firstInstallation);
+}
+
+// The host formats its version in locale 1033, so it is read back in that locale: a PC whose
+// decimal separator is a comma would otherwise read "14.0" as 140.
+const char* TemplateFor(const std::wstring& version) {
+    double number = 0;
+    if (FAILED(VarR8FromStr(const_cast<OLECHAR*>(version.c_str()), host::kLocale,
+                            LOCALE_NOUSEROVERRIDE, &number))) {
+        return nullptr;
+    }
+    return number == 14.0 ? "\\Qorvel.xltm" : "\\Qorvel.xlt";
 }
 
 std::wstring ErrorReportText(const Error& error) {

@@ -46,6 +46,10 @@ Error HostError(HRESULT hr, const std::wstring& property);
 // What the user is told when writing `file` failed with the system's error `error`.
 Error WriteError(DWORD error, const std::wstring& file);
 
+// The template the add-in opens, by the host's version as the host writes it: \Qorvel.xltm for
+// Excel 2010 (14), \Qorvel.xlt for every other; null when the version is not a number.
+const char* TemplateFor(const std::wstring& version);
+
 // The folder of the running program, with no trailing backslash except at a drive root.
 std::wstring InstallSetPath();
 
