@@ -1,21 +1,21 @@
 // A stand-in for Excel's automation objects, registered in the test prefixes under Excel's class
 // id. Test code only, never shipped. This one source builds two servers: an in-process one
-// (standin_host.dll, the fast default) and a local server (standin_host.exe, built with
-// QORVEL_STANDIN_LOCAL_SERVER), which COM starts in a process of its own, as it starts Excel.
-// The local server inherits the environment of the program that starts it (so under Wine), and
-// registers its class for a single use, as Excel does: each program gets a fresh host process,
-// which ends when the program lets go of it, or after 10 seconds without calls (a killed
-// program never lets go, and under Wine the host keeps the output pipes of a test open).
+// (standin_host.dll, the fast default; "regsvr32 standin_host.dll" registers it) and a local
+// server (standin_host.exe, built with QORVEL_STANDIN_LOCAL_SERVER; "standin_host.exe /RegServer"
+// registers it), which COM starts in a process of its own, as it starts Excel. The local server
+// inherits the environment of the program that starts it (so under Wine), and registers its class
+// for a single use, as Excel does: each program gets a fresh host process, which ends when the
+// program lets go of it, or after 10 seconds without calls (a killed program never lets go, and
+// under Wine the host keeps the output pipes of a test open).
 //
 // Its answers come from "answers.ini" (section [host]) in the folder named by the environment
 // variable QORVEL_STANDIN_DIR, read afresh at every call, so that a test sets them before it
 // starts a program and the program inherits them:
-//   Path, StartupPath, Version   the texts it answers;
+//   Path, StartupPath, Version   the texts it answers (Version: 14.0 when not set);
 //   CreateFails                  an HRESULT (hex) that creating the object fails with;
-//   FailRead, FailReadHr         a property whose read fails, and with which HRESULT (hex);
+//   FailRead                     a property whose read fails (E_FAIL);
 //   ExitOnRead                   a property whose read ends the process at once, as a kill would:
 //                                in process that is the program itself, out of process the host;
-//   DelayMs                      how long each answer takes;
 //   HangOnRead                   a property whose read gets no answer for 15 s, as a hung Excel;
 //   HangOnRelease                1: letting go of the object gets no answer for 15 s;
 //   RejectCalls                  how many calls the host object rejects first, as a busy Excel
@@ -28,55 +28,65 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
+
+#include "host.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this module
 
 namespace {
 
 std::atomic<long> liveObjects{0};
 std::atomic<DWORD> lastCall{0};
+constexpr DWORD kHangMs = 15000;
+const wchar_t* const kNames[] = {L"Application", L"Path", L"StartupPath", L"Version"};
 
 // The local server ends when its last object goes.
 void LastObjectReleased();
 
-std::wstring StandInFolder() {
+// A file in the folder that QORVEL_STANDIN_DIR names.
+std::wstring FileNamed(const wchar_t* name) {
     wchar_t folder[MAX_PATH] = {};
-    if (!GetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", folder, MAX_PATH)) return {};
-    return folder;
+    GetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", folder, MAX_PATH);
+    return std::wstring(folder) + L"\\" + name;
 }
 
-std::wstring Answer(const wchar_t* key, const wchar_t* fallback) {
-    const std::wstring folder = StandInFolder();
-    if (folder.empty()) return fallback;
+std::wstring Answer(const wchar_t* key, const wchar_t* fallback = L"") {
     wchar_t value[1024] = {};
-    GetPrivateProfileStringW(L"host", key, fallback, value, 1024,
-                             (folder + L"\\answers.ini").c_str());
+    GetPrivateProfileStringW(L"host", key, fallback, value, 1024, FileNamed(L"answers.ini").c_str());
     return value;
 }
-
-HRESULT AnswerHresult(const wchar_t* key) {
-    return static_cast<HRESULT>(wcstoul(Answer(key, L"0").c_str(), nullptr, 16));
+unsigned long AnswerNumber(const wchar_t* key, int base = 10) {
+    return wcstoul(Answer(key).c_str(), nullptr, base);
+}
+bool AnswerNames(const wchar_t* key, const std::wstring& name) {
+    return lstrcmpiW(Answer(key).c_str(), name.c_str()) == 0;
 }
 
 void Record(const std::wstring& line) {
-    const std::wstring folder = StandInFolder();
-    if (folder.empty()) return;
-    const std::wstring text = line + L"\n";
     char utf8[2048];
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         utf8, sizeof utf8, nullptr, nullptr);
-    const HANDLE log = CreateFileW((folder + L"\\calls.log").c_str(), FILE_APPEND_DATA,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(log, utf8, static_cast<DWORD>(size), &written, nullptr);
-    CloseHandle(log);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, 2048, nullptr, nullptr);
+    if (FILE* log = _wfopen(FileNamed(L"calls.log").c_str(), L"ab")) {
+        fprintf(log, "%.*s\n", size - 1, utf8);
+        fclose(log);
+    }
 }
 
-constexpr DWORD kHangMs = 15000;
-
-const wchar_t* const kNames[] = {L"Application", L"Path", L"StartupPath", L"Version"};
-constexpr DISPID kFirstId = 1;
+// Registers this server under the host's class id, in the registry view of its own bitness.
+HRESULT Register(const std::wstring& server) {
+    wchar_t self[MAX_PATH], clsid[40];
+    GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), self, MAX_PATH);
+    StringFromGUID2(host::kGlobalClsid, clsid, 40);
+    const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\" + server;
+    const auto set = [&](const wchar_t* name, const wchar_t* value) {
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value,
+                               static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    };
+    const bool inProcess = server == L"InprocServer32";
+    return set(nullptr, self) || (inProcess && set(L"ThreadingModel", L"Apartment")) ? E_FAIL
+                                                                                      : S_OK;
+}
 
 // Answers for the global object and the Application object alike: "Application" gives itself.
 class Application final : public IDispatch {
@@ -87,22 +97,18 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        *object = iid == IID_IUnknown || iid == IID_IDispatch ? this : nullptr;
+        if (!*object) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --references_;
-        if (left == 0 && Answer(L"HangOnRelease", L"") == L"1") Sleep(kHangMs);
+        if (left == 0 && AnswerNumber(L"HangOnRelease") == 1) Sleep(kHangMs);
         if (left == 0) delete this;
         return left;
     }
-
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return S_OK;
@@ -111,49 +117,30 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid,
                                             DISPID* ids) override {
-        if (Rejects()) {
-            Record(L"GetIDsOfNames " + std::wstring(count ? names[0] : L"") + L" " +
-                   std::to_wstring(lcid) + L" rejected");
-            return RPC_E_CALL_REJECTED;
+        const std::wstring call = L"GetIDsOfNames " + std::wstring(count ? names[0] : L"") + L" " +
+                                  std::to_wstring(lcid);
+        if (Rejects(call)) return RPC_E_CALL_REJECTED;
+        ids[0] = DISPID_UNKNOWN;
+        for (DISPID id = 0; id < static_cast<DISPID>(std::size(kNames)); ++id) {
+            if (count == 1 && lstrcmpiW(names[0], kNames[id]) == 0) ids[0] = id + 1;
         }
-        HRESULT result = S_OK;
-        for (UINT i = 0; i < count; ++i) {
-            Record(L"GetIDsOfNames " + std::wstring(names[i]) + L" " + std::to_wstring(lcid));
-            ids[i] = DISPID_UNKNOWN;
-            for (DISPID id = 0; id < static_cast<DISPID>(std::size(kNames)); ++id) {
-                if (lstrcmpiW(names[i], kNames[id]) == 0) ids[i] = kFirstId + id;
-            }
-            if (ids[i] == DISPID_UNKNOWN) result = DISP_E_UNKNOWNNAME;
-        }
-        return result;
+        return ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS*,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
-        if (id < kFirstId || id >= kFirstId + static_cast<DISPID>(std::size(kNames))) {
+        if (id < 1 || id > static_cast<DISPID>(std::size(kNames))) {
             Record(L"Invoke #" + std::to_wstring(id) + L" " + std::to_wstring(lcid));
             return DISP_E_MEMBERNOTFOUND;
         }
-        const std::wstring name = kNames[id - kFirstId];
-        const std::wstring call =
-            L"Invoke " + name + L" " + std::to_wstring(lcid) + L" " + std::to_wstring(flags);
-        if (Rejects()) {
-            Record(call + L" rejected");
+        const std::wstring name = kNames[id - 1];
+        if (Rejects(L"Invoke " + name + L" " + std::to_wstring(lcid) + L" " + std::to_wstring(flags))) {
             return RPC_E_CALL_REJECTED;
         }
-        Record(call);
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-
-        Sleep(wcstoul(Answer(L"DelayMs", L"0").c_str(), nullptr, 10));
-        if (lstrcmpiW(Answer(L"HangOnRead", L"").c_str(), name.c_str()) == 0) Sleep(kHangMs);
-        if (lstrcmpiW(Answer(L"ExitOnRead", L"").c_str(), name.c_str()) == 0) {
-            TerminateProcess(GetCurrentProcess(), 99);
-        }
-        if (lstrcmpiW(Answer(L"FailRead", L"").c_str(), name.c_str()) == 0) {
-            const HRESULT hr = AnswerHresult(L"FailReadHr");
-            return FAILED(hr) ? hr : E_FAIL;
-        }
-
+        if (AnswerNames(L"HangOnRead", name)) Sleep(kHangMs);
+        if (AnswerNames(L"ExitOnRead", name)) TerminateProcess(GetCurrentProcess(), 99);
+        if (AnswerNames(L"FailRead", name)) return E_FAIL;
         VariantInit(result);
         if (name == L"Application") {
             result->vt = VT_DISPATCH;
@@ -161,19 +148,19 @@ public:
             AddRef();
             return S_OK;
         }
-        const wchar_t* fallback = name == L"Path" ? L"C:\\Program Files\\Microsoft Office\\Office14"
-                                  : name == L"StartupPath" ? L"C:\\users\\Public\\XLSTART"
-                                                           : L"14.0";
         result->vt = VT_BSTR;
-        result->bstrVal = SysAllocString(Answer(name.c_str(), fallback).c_str());
+        result->bstrVal = SysAllocString(Answer(name.c_str(), name == L"Version" ? L"14.0" : L"").c_str());
         return S_OK;
     }
 
 private:
-    // Whether this call is one of the first RejectCalls ones, which a busy host rejects.
-    bool Rejects() {
+    // Records the call; whether it is one of the first RejectCalls ones, which a busy host
+    // rejects.
+    bool Rejects(const std::wstring& call) {
         lastCall = GetTickCount();
-        return calls_++ < wcstoul(Answer(L"RejectCalls", L"0").c_str(), nullptr, 10);
+        const bool rejected = calls_++ < AnswerNumber(L"RejectCalls");
+        Record(rejected ? call + L" rejected" : call);
+        return rejected;
     }
 
     std::atomic<ULONG> references_{1};
@@ -183,20 +170,15 @@ private:
 class Factory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        *object = iid == IID_IUnknown || iid == IID_IClassFactory ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         *object = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        if (const HRESULT hr = AnswerHresult(L"CreateFails"); FAILED(hr)) {
+        if (const auto hr = static_cast<HRESULT>(AnswerNumber(L"CreateFails", 16)); FAILED(hr)) {
             if (liveObjects == 0) LastObjectReleased();
             return hr;
         }
@@ -212,21 +194,19 @@ Factory factory;
 
 #ifdef QORVEL_STANDIN_LOCAL_SERVER
 
-constexpr CLSID kHostClsid = {
-    0x00020812, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr DWORD kIdleLimitMs = 10000;
 
 void LastObjectReleased() { PostQuitMessage(0); }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+    if (lstrcmpiW(commandLine, L"/RegServer") == 0) return FAILED(Register(L"LocalServer32"));
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-    Sleep(1000 * wcstoul(Answer(L"StartDelay", L"0").c_str(), nullptr, 10));
+    Sleep(1000 * AnswerNumber(L"StartDelay"));
     DWORD registration = 0;
-    if (FAILED(CoRegisterClassObject(kHostClsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE,
-                                     &registration))) {
-        CoUninitialize();
+    if (FAILED(CoRegisterClassObject(host::kGlobalClsid, &factory, CLSCTX_LOCAL_SERVER,
+                                     REGCLS_SINGLEUSE, &registration))) {
         return 1;
     }
     lastCall = GetTickCount();
@@ -250,7 +230,7 @@ void LastObjectReleased() {}
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** object) {
     return factory.QueryInterface(iid, object);
 }
-
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return Register(L"InprocServer32"); }
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return liveObjects == 0 ? S_OK : S_FALSE; }
 
 #endif
