@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-#include <ostream>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -11,23 +12,34 @@
 
 #include "scoped.h"
 
-// Text in and out of a code page: CP_UTF8 for messages, 936 for what the profile calls store.
+namespace fs = std::filesystem;
+
+// Text in a code page: CP_UTF8 for messages, 936 for what the profile calls store. The tests' own
+// encoder, independent of the programs' conversion.
 std::string Encode(UINT codePage, std::wstring_view text);
-std::wstring Decode(UINT codePage, std::string_view bytes);
 inline std::string Utf8(std::wstring_view text) { return Encode(CP_UTF8, text); }
 inline std::string Cp936(std::wstring_view text) { return Encode(936, text); }
 
 // The non-empty lines of `bytes`, without their line ends.
 std::vector<std::string> LinesOf(std::string_view bytes);
 
-std::string ReadBytes(const std::wstring& path);
-void WriteBytes(const std::wstring& path, std::string_view bytes);
-bool FileExists(const std::wstring& path);
-void MakeFolder(const std::wstring& path);
-void RemoveTree(const std::wstring& path);
+// A file's bytes, or "<missing>".
+std::string ReadBytes(const fs::path& path);
+void WriteBytes(const fs::path& path, std::string_view bytes);
+// Removes a tree, read-only files too.
+void RemoveTree(const fs::path& path);
+// What a folder holds: each file's bytes (a folder's as "<folder>"), by path below it in UTF-8.
+std::map<std::string, std::string> TreeOf(const fs::path& folder);
 
-// The names in a folder, in the order the file system gives them, as UTF-8.
-std::vector<std::string> FilesIn(const std::wstring& folder);
+// The registry key of the host's class (HKLM\Software\Classes\CLSID\{...}).
+std::wstring HostClassKey();
+
+// The name of a table's row, for TEST_P: rows are structs whose first member is `name`.
+inline constexpr auto kRowName = [](const auto& info) {
+    std::string name = info.param.name;
+    for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+};
 
 // A folder of the test's own under the temporary folder, emptied before and removed after.
 class TempFolder {
@@ -35,9 +47,9 @@ public:
     explicit TempFolder(const wchar_t* name);
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder();
+    ~TempFolder() { RemoveTree(path_); }
     const std::wstring& path() const { return path_; }
-    std::wstring operator/(std::wstring_view name) const;
+    std::wstring operator/(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
 
 private:
     std::wstring path_;
@@ -50,16 +62,14 @@ public:
     explicit StandInHost(std::wstring folder);
     StandInHost(const StandInHost&) = delete;
     StandInHost& operator=(const StandInHost&) = delete;
-    ~StandInHost();
+    ~StandInHost() { SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", nullptr); }
 
     void Set(const wchar_t* key, const std::wstring& value);
-    // Forgets every answer set: the host answers as it does by default.
-    void Reset();
     // Whether this prefix registers the stand-in as a local server, in a process of its own.
     static bool OutOfProcess();
     // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
     std::vector<std::string> Calls() const;
-    void ClearCalls();
+    void ClearCalls() { DeleteFileW((folder_ + L"\\calls.log").c_str()); }
 
 private:
     std::wstring folder_;
@@ -69,8 +79,6 @@ private:
 // program and start-up folders, and the stand-in host answering them with version 14.0.
 struct LabPc {
     LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile);
-    // The host answers the lab PC's folders and version 14.0 again, and nothing else.
-    void ResetHost();
 
     TempFolder root;
     std::wstring installSet = root / L"安装包";
@@ -88,17 +96,11 @@ public:
     explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE);
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
-    ~LockedFile();
+    ~LockedFile() {
+        if (releaser_.joinable()) releaser_.join();
+    }
 
 private:
     UniqueHandle handle_;
     std::thread releaser_;  // closes it after the time given
 };
-
-// Rectangles compare and print as got-versus-wanted.
-inline bool operator==(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-inline void PrintTo(const RECT& r, std::ostream* out) {
-    *out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ")";
-}

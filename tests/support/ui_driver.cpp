@@ -55,7 +55,7 @@ namespace {
 std::wstring FolderOnZ(const wchar_t* variable, const char* builtIn) {
     wchar_t named[MAX_PATH];
     const bool isNamed = GetEnvironmentVariableW(variable, named, MAX_PATH) != 0;
-    std::wstring folder = L"Z:" + (isNamed ? std::wstring(named) : Decode(CP_UTF8, builtIn));
+    std::wstring folder = L"Z:" + (isNamed ? std::wstring(named) : fs::u8path(builtIn).wstring());
     std::replace(folder.begin(), folder.end(), L'/', L'\\');
     return folder;
 }
@@ -63,8 +63,6 @@ std::wstring FolderOnZ(const wchar_t* variable, const char* builtIn) {
 }  // namespace
 
 std::wstring BinFolder() { return FolderOnZ(L"QORVEL_TEST_BIN_DIR", QORVEL_BIN_DIR); }
-
-std::wstring ShippedFolder() { return FolderOnZ(L"QORVEL_TEST_SHIPPED_DIR", QORVEL_SHIPPED_DIR); }
 
 Program::Program(const std::wstring& exe) {
     STARTUPINFOW startup = {};
@@ -201,23 +199,6 @@ Bitmap Render(HWND control) {
         bitmap.pixels.push_back(RGB(GetBValue(pixel[i]), GetGValue(pixel[i]), GetRValue(pixel[i])));
     }
     return bitmap;
-}
-
-std::string FontOf(HWND control) {
-    LOGFONTW font = {};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
-               &font);
-    return Utf8(font.lfFaceName) + ", " + std::to_string(font.lfHeight) + ", weight " +
-           std::to_string(font.lfWeight) + ", charset " + std::to_string(font.lfCharSet);
-}
-
-int LineHeightOf(HWND control) {
-    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
-    const SelectedObject font(dc.get(),
-                              reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
-    TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc.get(), &metrics);
-    return metrics.tmHeight;
 }
 
 void EndWindowMadeHere(HWND window) {

@@ -13,9 +13,6 @@
 // The build's programs folder as a Windows path (Z:\...\build\bin), or the folder that
 // QORVEL_TEST_BIN_DIR names (a Unix path), as for the programs of a signed release.
 std::wstring BinFolder();
-// The shipped i686 programs' folder, or the one that QORVEL_TEST_SHIPPED_DIR names: in an i686
-// build the same as BinFolder, in an x86_64 build the i686 build's.
-std::wstring ShippedFolder();
 
 // A program started by the test; ended by force if it is still running when this goes.
 class Program {
@@ -75,10 +72,6 @@ struct Bitmap {
     COLORREF at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
 };
 Bitmap Render(HWND control);
-// The font a control of this process draws with ("宋体, -14, weight 400, charset 134" in UTF-8),
-// and its line height in pixels.
-std::string FontOf(HWND control);
-int LineHeightOf(HWND control);
 // Ends a window made in this process, if it is still there, and removes what its end left in
 // this thread's queue: the program's WM_QUIT is not the test's.
 void EndWindowMadeHere(HWND window);

@@ -1,0 +1,266 @@
+// The rules that the programs' decisions follow, one table each: which answers of the host are
+// folders, how a busy host is waited for, how profile text is cut and checked, which template a
+// version takes, what each failure is reported as, and what the remover's notice says.
+#include <windows.h>
+
+#include <algorithm>
+#include <numeric>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "dll_search.h"
+#include "fake_clock.h"
+#include "files.h"
+#include "host.h"
+#include "install.h"
+#include "profile.h"
+#include "removal.h"
+
+namespace {
+
+using testing::HasSubstr;
+
+struct FolderPathRow {
+    const char* name;
+    const wchar_t* path;
+    bool isFolderPath;
+};
+using FolderPath = testing::TestWithParam<FolderPathRow>;
+TEST_P(FolderPath, OnlyCompletePathsLocateFiles) {
+    EXPECT_EQ(host::IsFolderPath(GetParam().path), GetParam().isFolderPath);
+}
+const FolderPathRow kFolderPaths[] = {
+    {"drive", L"C:\\Office14", true},    {"drive root", L"C:\\", true},
+    {"share", L"\\\\lab\\xl\\XLSTART", true}, {"empty", L"", false},
+    {"no drive", L"\\Office14", false},  {"relative", L"XLSTART", false},
+    {"drive relative", L"C:XLSTART", false}, {"bare server", L"\\\\lab", false},
+    {"server, no share", L"\\\\lab\\\\x", false},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, FolderPath, testing::ValuesIn(kFolderPaths), kRowName);
+
+// A call that the host rejects is repeated after short pauses for up to thirty seconds in all;
+// nothing else is repeated.
+struct BusyRow {
+    const char* name;
+    int rejections;     // how many tries the host rejects before it answers
+    HRESULT rejection;  // with what
+    HRESULT answer;     // then what it answers
+    DWORD callTakes;    // how long each try takes
+    size_t tries;       // 0: as many as fit in the busy wait
+};
+using BusyWait = testing::TestWithParam<BusyRow>;
+TEST_P(BusyWait, RejectedCallsAreRepeatedForUpToThirtySeconds) {
+    const BusyRow& row = GetParam();
+    FakeClock clock;
+    std::vector<DWORD> tries;  // when each try started
+    const HRESULT got = host::CallWhileBusy(clock, [&] {
+        tries.push_back(clock.now);
+        clock.now += row.callTakes;
+        return static_cast<int>(tries.size()) <= row.rejections ? row.rejection : row.answer;
+    });
+    EXPECT_EQ(got, static_cast<int>(tries.size()) <= row.rejections ? row.rejection : row.answer);
+    if (row.tries) {
+        EXPECT_EQ(tries.size(), row.tries);
+    } else {
+        EXPECT_LE(tries.back(), host::kBusyLimitMs) << "the last try falls within the limit";
+        EXPECT_GT(tries.back() + row.callTakes, host::kBusyLimitMs - 1000) << "given up early";
+    }
+    EXPECT_THAT(clock.pauses, testing::Each(testing::Le(1000u)));
+    if (!clock.pauses.empty() && row.callTakes == 0) {
+        EXPECT_LE(clock.pauses.front(), 100u) << "the first pause is short";
+    }
+}
+constexpr int kForever = 1000000;
+const BusyRow kBusyRows[] = {
+    {"answers at once", 0, RPC_E_CALL_REJECTED, S_OK, 0, 1},
+    {"rejected three times", 3, RPC_E_CALL_REJECTED, S_OK, 0, 4},
+    {"asked to retry later", 3, RPC_E_SERVERCALL_RETRYLATER, S_OK, 0, 4},
+    {"stays busy", kForever, RPC_E_CALL_REJECTED, S_OK, 0, 0},
+    {"stays busy, slow", kForever, RPC_E_SERVERCALL_RETRYLATER, S_OK, 4000, 0},
+    {"other failure", 0, RPC_E_CALL_REJECTED, DISP_E_UNKNOWNNAME, 0, 1},
+    {"host ended", 0, RPC_E_CALL_REJECTED, HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), 0, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, BusyWait, testing::ValuesIn(kBusyRows), kRowName);
+
+// A value cut at the read buffer's end keeps whole characters only: a lone lead byte would be read
+// back as another character and written on into the host profile.
+struct CutRow {
+    const char* name;
+    std::string_view bytes, whole;
+};
+using CutValue = testing::TestWithParam<CutRow>;
+TEST_P(CutValue, KeepsWholeCharacters) {
+    EXPECT_EQ(profile::WholeCharacters(GetParam().bytes), GetParam().whole);
+}
+const CutRow kCuts[] = {
+    {"empty", "", ""},
+    {"ascii", "abc", "abc"},
+    {"whole", "a\xD6\xD0", "a\xD6\xD0"},              // a中
+    {"half of the last", "a\xD6\xD0\xD6", "a\xD6\xD0"},  // a中 and the first half of 中
+    {"a lone lead byte", "\xD6", ""},
+    {"single byte 80", "\xD6\xD0\x80", "\xD6\xD0\x80"},  // 0x80 (€) is one byte in code page 936
+    {"lead byte after 啊", "\xB0\xA1\xB0", "\xB0\xA1"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, CutValue, testing::ValuesIn(kCuts), kRowName);
+
+// The shipped profile's values, read as the add-in reads them: section CurveInformation, through a
+// 255-byte buffer.
+struct ShippedRow {
+    const char* name;
+    std::string file;  // empty: no shipped profile at all
+    std::string value;
+};
+using ShippedValue = testing::TestWithParam<ShippedRow>;
+TEST_P(ShippedValue, IsReadAsTheAddInReadsIt) {
+    const TempFolder set{L"shipped"};
+    if (!GetParam().file.empty()) WriteBytes(set / L"QorvelProfile.ini", GetParam().file);
+    EXPECT_EQ(profile::MyKeyValue(set.path(), "Ver"), GetParam().value);
+}
+const std::string kChinese = "a" + [] {
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "\xD6\xD0";  // 中
+    return text;
+}();
+const ShippedRow kShippedRows[] = {
+    {"in its section", "[Other]\r\nVer=9\r\n[CurveInformation]\r\nVer=2.5\r\n", "2.5"},
+    {"no key", "[CurveInformation]\r\nOther=1\r\n", ""},
+    {"no file", "", ""},
+    {"long", "[CurveInformation]\r\nVer=" + std::string(300, 'x'), std::string(254, 'x')},
+    {"cut in a character", "[CurveInformation]\r\nVer=" + kChinese, kChinese.substr(0, 253)},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, ShippedValue, testing::ValuesIn(kShippedRows), kRowName);
+
+// Bytes that are not text in code page 936 would be written back as "?": the line is named.
+struct CodePageRow {
+    const char* name;
+    std::string_view bytes;
+    int firstBadLine;
+};
+using CodePageText = testing::TestWithParam<CodePageRow>;
+TEST_P(CodePageText, NamesTheFirstLineThatIsNot) {
+    EXPECT_EQ(profile::FirstLineNotInCodePage(GetParam().bytes), GetParam().firstBadLine);
+}
+const CodePageRow kCodePageRows[] = {
+    {"text", "[CurveInformation]\r\nUser=\xCA\xB5\xD1\xE9\xCA\xD2\r\n", 0},
+    {"stray byte", "[CurveInformation]\r\nUser=\xA1\x20\r\n", 2},
+    {"lone lead byte at the end", "[CurveInformation]\r\n\r\nVer=2.0\xFE", 3},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, CodePageText, testing::ValuesIn(kCodePageRows), kRowName);
+
+// Only version 14 takes the .xltm template. The host writes its version in locale 1033; this also
+// runs where the user's decimal separator is a comma, which would read "14.0" as 140.
+struct VersionRow {
+    const char* name;
+    const wchar_t* version;
+    const char* templateName;  // null: not a number
+};
+using Template = testing::TestWithParam<VersionRow>;
+TEST_P(Template, ForVersion) {
+    const char* got = install::TemplateFor(GetParam().version);
+    EXPECT_STREQ(got, GetParam().templateName);
+}
+const VersionRow kVersions[] = {
+    {"v14_0", L"14.0", "\\Qorvel.xltm"}, {"v14", L"14", "\\Qorvel.xltm"},
+    {"v12_0", L"12.0", "\\Qorvel.xlt"},  {"v16_0", L"16.0", "\\Qorvel.xlt"},
+    {"v14_5", L"14.5", "\\Qorvel.xlt"},  {"letters", L"abc", nullptr},
+    {"empty", L"", nullptr},             {"three parts", L"16.0.1234", nullptr},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, Template, testing::ValuesIn(kVersions), kRowName);
+
+// What the user is told of each failure: its number (the exit code too) and its cause.
+struct ReportRow {
+    const char* name;
+    install::Error error;
+    int number;
+    const wchar_t* says;
+};
+using ErrorReport = testing::TestWithParam<ReportRow>;
+TEST_P(ErrorReport, NamesTheCause) {
+    EXPECT_EQ(GetParam().error.number, GetParam().number);
+    EXPECT_THAT(Utf8(install::ErrorReportText(GetParam().error)), HasSubstr(Utf8(GetParam().says)));
+}
+using install::HostError;
+using install::WriteError;
+const ReportRow kReports[] = {
+    {"stopped", HostError(E_ABORT, L"Version"), install::kCancelled, L""},
+    {"busy", HostError(RPC_E_CALL_REJECTED, L"Version"), 440, L"正忙，或正停在一个对话框处"},
+    {"no answer", HostError(RPC_E_CALL_CANCELED, L"Path"), 440, L"一分钟没有应答"},
+    {"ended", HostError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), L"Version"), 462,
+     L"意外结束（可能已崩溃或被关闭）。安装未做任何更改，请重新运行 Setup：\n"
+     L"Version（错误代码 0x800706BA）"},
+    {"read fails", HostError(E_FAIL, L"StartupPath"), 440,
+     L"无法从 Microsoft Excel 读取信息：\nStartupPath（错误代码 0x80004005）"},
+    {"not installed", HostError(REGDB_E_CLASSNOTREG, L""), 429, L"本机没有安装 Microsoft Excel"},
+    {"stuck starting", HostError(CO_E_SERVER_EXEC_FAILURE, L""), 429, L"未能启动"},
+    {"unreachable", HostError(E_ACCESSDENIED, L""), 429, L"无法连接 Microsoft Excel"},
+    {"disk full", WriteError(ERROR_DISK_FULL, L"F:\\a"), 61, L"无法写入文件（磁盘已满）：\nF:\\a"},
+    {"handle disk full", WriteError(ERROR_HANDLE_DISK_FULL, L"F:\\a"), 61, L"磁盘已满"},
+    {"in use", WriteError(ERROR_SHARING_VIOLATION, L"F:\\a"), 70, L"文件正被其他程序使用"},
+    {"refused", WriteError(ERROR_ACCESS_DENIED, L"F:\\a"), 70, L"没有写入权限"},
+    {"write protected", WriteError(ERROR_WRITE_PROTECT, L"F:\\a"), 70, L"磁盘有写保护"},
+    {"other", WriteError(ERROR_WRITE_FAULT, L"F:\\a"), 75, L"系统错误 29"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, ErrorReport, testing::ValuesIn(kReports), kRowName);
+
+// The remover's notice for each outcome, and its exit code; every notice fits the label (193 × 57
+// pixels at 96 dpi, 宋体 10.5 pt) without clipping.
+struct NoticeRow {
+    const char* name;
+    removal::Outcome outcome;
+    const wchar_t* notice;
+    int exitCode;
+};
+using Notice = testing::TestWithParam<NoticeRow>;
+TEST_P(Notice, SaysWhatIsLeft) {
+    const std::wstring text = removal::NoticeText(GetParam().outcome);
+    EXPECT_EQ(Utf8(text), Utf8(GetParam().notice));
+    EXPECT_EQ(removal::ExitCodeOf(GetParam().outcome), GetParam().exitCode);
+
+    LOGFONTW font = {};
+    font.lfHeight = -14;
+    font.lfCharSet = GB2312_CHARSET;
+    lstrcpyW(font.lfFaceName, L"宋体");
+    const UniqueHfont songTi(CreateFontIndirectW(&font));
+    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    const SelectedObject selected(dc.get(), songTi.get());
+    RECT area = {0, 0, 193, 0};
+    DrawTextW(dc.get(), text.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    EXPECT_LE(area.right, 193);
+    EXPECT_LE(area.bottom, 57);
+}
+constexpr removal::Outcome kLocated = {.hostReached = true, .addInLocated = true};
+const NoticeRow kNotices[] = {
+    {"removed", kLocated, L"Morvane\r\n\r\n已从你的系统中移除!", 0},
+    {"setup runs", {.setupRuns = true}, L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。", 1618},
+    {"unreachable", {}, L"无法连接 Excel，\r\n加载项可能仍安装着。", 1603},
+    {"busy", {.hostUnresponsive = true}, L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。", 1603},
+    {"not located", {.hostReached = true}, L"无法确定加载项的位置，\r\n加载项可能仍安装着。", 1603},
+    {"a folder", {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInIsFolder = true},
+     L"加载项的位置上是一个\r\n文件夹，未能移除。", 1603},
+    {"in use", {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInInUse = true},
+     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。", 1603},
+    {"refused", {.hostReached = true, .addInLocated = true, .addInRemains = true},
+     L"加载项未能移除：没有\r\n删除它的权限。", 1603},
+    {"settings remain", {.hostReached = true, .addInLocated = true, .settingsRemain = true},
+     L"加载项已移除，\r\n但设置未能删除。", 1603},
+    {"both remain",
+     {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInInUse = true, .settingsRemain = true},
+     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。\r\n设置也未能删除。", 1603},
+    {"busy, settings remain", {.settingsRemain = true, .hostUnresponsive = true},
+     L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。\r\n设置也未能删除。", 1603},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
+
+// After the programs' hardening, a DLL that stands only beside the program (planted_dll.dll
+// stands beside this test program) is not loaded by name; before it, it is, which shows that the
+// plant works.
+TEST(DllSearch, ADllOnlyBesideTheProgramIsNotLoadedByName) {
+    const HMODULE before = LoadLibraryW(L"planted_dll.dll");
+    ASSERT_NE(before, nullptr) << "the plant is not even found";
+    FreeLibrary(before);
+    HardenDllSearch();
+    EXPECT_EQ(LoadLibraryW(L"planted_dll.dll"), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// The two programs' windows, made in this process, as a person sees them: at the screen's DPI (96
+// in the main prefix, 144 in the alt one) and after a change of DPI.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "Form1.h"
+#include "fLanguage.h"
+#include "files.h"
+#include "ui_driver.h"
+
+namespace {
+
+HWND ShowSetupWindow() {
+    static fLanguage form;
+    form.Show(GetModuleHandleW(nullptr), SW_HIDE);
+    return form.handle();
+}
+
+HWND ShowRemoverNotice() {
+    static Form1 notice;
+    notice.Show(GetModuleHandleW(nullptr), SW_HIDE);
+    notice.ShowOutcome(L"Morvane\r\n\r\n已从你的系统中移除!");
+    return notice.handle();
+}
+
+struct DrawnRow {
+    const char* name;
+    HWND (*show)();
+    SIZE clientTwips;
+    double points;       // the label's 宋体
+    COLORREF ink;        // the label text's colour
+    const wchar_t* text;  // what the label shows, with its line breaks as CR LF
+    bool centred;         // on the work area, or where Windows put it
+};
+
+// The colour of the text: where the font is smoothed, its edges blend it into the background, so
+// it is the pixel farthest from the background.
+COLORREF InkOf(const Bitmap& drawn, COLORREF background) {
+    const auto distance = [&](COLORREF c) {
+        return abs(GetRValue(c) - GetRValue(background)) +
+               abs(GetGValue(c) - GetGValue(background)) + abs(GetBValue(c) - GetBValue(background));
+    };
+    return *std::max_element(drawn.pixels.begin(), drawn.pixels.end(),
+                             [&](COLORREF a, COLORREF b) { return distance(a) < distance(b); });
+}
+
+// The rows of ink of `text` as a label of this size shows it in 宋体 of `points` at `dpi`.
+std::vector<std::pair<int, int>> LinesOf(const wchar_t* text, double points, int dpi, SIZE size) {
+    LOGFONTW font = {};
+    font.lfHeight = -static_cast<LONG>(points * dpi / 72 + 0.5);
+    font.lfCharSet = GB2312_CHARSET;
+    lstrcpyW(font.lfFaceName, L"宋体");
+    const UniqueHfont songTi(CreateFontIndirectW(&font));
+    const HWND label = CreateWindowExW(0, L"STATIC", text, WS_POPUP, 0, 0, size.cx, size.cy,
+                                       nullptr, nullptr, nullptr, nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(songTi.get()), FALSE);
+    const Bitmap drawn = Render(label);
+    DestroyWindow(label);
+    return InkBands(drawn, drawn.pixels.back());
+}
+
+using WindowAsDrawn = testing::TestWithParam<DrawnRow>;
+
+// The client area is its twips at the screen's DPI, Setup's window centred on the work area; the label shows two lines of text in its
+// colour, as far apart as lines of 宋体 of its size are; a change of DPI lays the controls out again
+// (the frame stays at the screen's DPI here, so only the label is compared).
+TEST_P(WindowAsDrawn, AtTheScreensDpiAndAfterAChange) {
+    const DrawnRow& row = GetParam();
+    const HWND window = row.show();
+    const HWND label = GetDlgItem(window, 100);
+    const UniqueWindowDc screen(nullptr);
+    const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
+    const SIZE client = ClientSize(window);
+    EXPECT_EQ(std::pair(client.cx, client.cy),
+              (std::pair<LONG, LONG>(MulDiv(row.clientTwips.cx, dpi, 1440),
+                                     MulDiv(row.clientTwips.cy, dpi, 1440))));
+
+    RECT frame, work;
+    GetWindowRect(window, &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    if (row.centred) {
+        EXPECT_NEAR(frame.left + frame.right, work.left + work.right, 2);
+        EXPECT_NEAR(frame.top + frame.bottom, work.top + work.bottom, 2);
+    }
+
+    const Bitmap drawn = Render(label);
+    const COLORREF background = GetSysColor(COLOR_BTNFACE);
+    EXPECT_EQ(InkOf(drawn, background), row.ink);
+    EXPECT_EQ(InkBands(drawn, background), LinesOf(row.text, row.points, dpi, ClientSize(label)));
+
+    const int changed = dpi == 96 ? 144 : 96;
+    const SIZE before = ClientSize(label);
+    RECT suggested = {0, 0, 600, 440};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(changed, changed),
+                 reinterpret_cast<LPARAM>(&suggested));
+    const SIZE after = ClientSize(label);
+    EXPECT_NEAR(after.cx, before.cx * changed / dpi, 1);
+    EXPECT_NEAR(after.cy, before.cy * changed / dpi, 1);
+    EndWindowMadeHere(window);
+}
+
+const DrawnRow kWindows[] = {
+    // Its lone carriage returns break the line once each: two empty lines between lines of text.
+    {"Setup", ShowSetupWindow, {5700, 3900}, 10.8, GetSysColor(COLOR_BTNTEXT),
+     L"安装程序将要安装“Morvane”\r\n\r\n\r\n到你的系统中，点击“确定”开始安装,\r\n\r\n\r\n"
+     L"点击“取消”将放弃安装！　　　　　　　　　　　", true},
+    {"remover", ShowRemoverNotice, {3420, 2160}, 10.5, RGB(0, 0, 255),
+     L"Morvane\r\n\r\n已从你的系统中移除!", false},
+};
+INSTANTIATE_TEST_SUITE_P(Windows, WindowAsDrawn, testing::ValuesIn(kWindows), kRowName);
+
+}  // namespace
