@@ -34,17 +34,14 @@ std::wstring TestProgram(const wchar_t* name) {
 }
 
 HWND Button(HWND window, const wchar_t* caption) {
-    const auto children = ChildrenOf(window);
-    const Control* button = FindChild(children, caption);
-    return button ? button->window : nullptr;
+    return FindWindowExW(window, nullptr, L"Button", caption);
 }
 
 // The text of a message box the program shows, and how many buttons it has.
 std::pair<std::string, int> MessageOf(HWND box) {
-    std::pair<std::string, int> message;
-    for (const auto& child : ChildrenOf(box)) {
-        if (child.id == 0xFFFF) message.first = Utf8(child.text);
-        message.second += child.className == L"Button" && (child.style & WS_VISIBLE);
+    std::pair<std::string, int> message(Utf8(TextOf(GetDlgItem(box, 0xFFFF))), 0);
+    for (HWND b = nullptr; (b = FindWindowExW(box, b, L"Button", nullptr));) {
+        message.second += IsWindowVisible(b);
     }
     return message;
 }

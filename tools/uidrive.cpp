@@ -23,6 +23,45 @@
 
 namespace {
 
+struct Control {
+    HWND window;
+    std::wstring className;
+    std::wstring text;
+    RECT rect;  // in the parent's client coordinates
+    int id;
+    DWORD style;
+};
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
+    auto& children = *reinterpret_cast<std::vector<Control>*>(parameter);
+    Control control = {};
+    control.window = window;
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    control.className = name;
+    control.text = TextOf(window);
+    GetWindowRect(window, &control.rect);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&control.rect), 2);
+    control.id = GetDlgCtrlID(window);
+    control.style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    children.push_back(control);
+    return TRUE;
+}
+
+std::vector<Control> ChildrenOf(HWND window) {
+    std::vector<Control> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+const Control* FindChild(const std::vector<Control>& children, const wchar_t* text) {
+    for (const auto& child : children) {
+        if (child.text == text) return &child;
+    }
+    return nullptr;
+}
+
+
 void Print(const std::wstring& text) {
     const std::string bytes = Utf8(text);
     fwrite(bytes.data(), 1, bytes.size(), stdout);

@@ -30,25 +30,6 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
-BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
-    auto& children = *reinterpret_cast<std::vector<Control>*>(parameter);
-    Control control = {};
-    control.window = window;
-    wchar_t name[256] = {};
-    GetClassNameW(window, name, 256);
-    control.className = name;
-    control.text = TextOf(window);
-    GetWindowRect(window, &control.rect);
-    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&control.rect), 2);
-    control.id = GetDlgCtrlID(window);
-    control.style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
-    children.push_back(control);
-    return TRUE;
-}
-
-}  // namespace
-
-namespace {
 
 // A folder of this machine as Windows sees it: the folder that the environment variable
 // `variable` names if set, else `builtIn`, both Unix paths, on drive Z:.
@@ -125,19 +106,6 @@ std::wstring TextOf(HWND window) {
     SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
                         &length);
     return std::wstring(text, length);
-}
-
-std::vector<Control> ChildrenOf(HWND window) {
-    std::vector<Control> children;
-    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
-    return children;
-}
-
-const Control* FindChild(const std::vector<Control>& children, const wchar_t* text) {
-    for (const auto& child : children) {
-        if (child.text == text) return &child;
-    }
-    return nullptr;
 }
 
 SIZE ClientSize(HWND window) {

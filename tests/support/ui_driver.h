@@ -32,15 +32,6 @@ private:
     DWORD id_ = 0;
 };
 
-struct Control {
-    HWND window;
-    std::wstring className;
-    std::wstring text;
-    RECT rect;  // in the parent's client coordinates
-    int id;
-    DWORD style;
-};
-
 // Waits for a visible top-level window of `program` with this class (or any, when null) and
 // caption; gives null after the time-out.
 HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
@@ -52,8 +43,6 @@ HWND WaitForWindowWithFocus(const Program& program, const wchar_t* caption,
 HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption);
 
 std::wstring TextOf(HWND window);
-std::vector<Control> ChildrenOf(HWND window);
-const Control* FindChild(const std::vector<Control>& children, const wchar_t* text);
 SIZE ClientSize(HWND window);
 // The control that has the keyboard focus in `window`'s thread.
 HWND FocusIn(HWND window);
