@@ -15,8 +15,21 @@ constexpr DWORD kLongestPauseMs = 1000;
 constexpr DWORD kWakeMs = 200;
 
 bool stopRequested = false;
+std::function<void(HRESULT)> endWhenNotHandedBack;
 
 bool IsBusy(HRESULT hr) { return FaultOf(hr) == Fault::kBusy; }
+
+// COM leaves the window's messages queued while a call is out, or discards them (keyboard and
+// mouse), and starting the host holds the thread: a close command that waits in the queue (the
+// taskbar's, or a script's) stops the wait before the next call, and during one.
+void StopOnQueuedClose() {
+    MSG close;
+    if (PeekMessageW(&close, nullptr, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) ||
+        (PeekMessageW(&close, nullptr, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_NOREMOVE) &&
+         (close.wParam & 0xFFF0) == SC_CLOSE)) {
+        stopRequested = true;
+    }
+}
 
 // A call into the host that is out. COM waits for its answer in a message loop and asks the
 // message filter about it only when a message arrives: a message is posted to the thread every
@@ -38,7 +51,19 @@ public:
 
     // The call that is out now, if any.
     static OutstandingCall* current;
-    bool Overdue() const { return clock_.Now() - start_ >= kNoAnswerLimitMs; }
+
+    // Whether the call is to be cancelled: it has gone unanswered too long, or the user stopped
+    // it. One that COM does not hand back within kNotHandedBackMs of that ends the program.
+    bool Cancelled() {
+        const bool overdue = clock_.Now() - start_ >= kNoAnswerLimitMs;
+        if (!overdue && !stopRequested) return false;
+        if (!cancelledAt_) cancelledAt_ = clock_.Now();
+        if (clock_.Now() - *cancelledAt_ >= kNotHandedBackMs && endWhenNotHandedBack) {
+            std::exchange(endWhenNotHandedBack, nullptr)(stopRequested ? E_ABORT
+                                                                       : RPC_E_CALL_CANCELED);
+        }
+        return true;
+    }
 
 private:
     static VOID CALLBACK Wake(void* thread, BOOLEAN) {
@@ -49,6 +74,7 @@ private:
     DWORD start_;
     OutstandingCall* previous_;
     HANDLE timer_ = nullptr;
+    std::optional<DWORD> cancelledAt_;
 };
 OutstandingCall* OutstandingCall::current = nullptr;
 
@@ -130,9 +156,10 @@ public:
         return PauseBeforeRetry(elapsed).value_or(static_cast<DWORD>(-1));
     }
     DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
-        const OutstandingCall* call = OutstandingCall::current;
-        return stopRequested || (call && call->Overdue()) ? PENDINGMSG_CANCELCALL
-                                                          : PENDINGMSG_WAITDEFPROCESS;
+        StopOnQueuedClose();
+        OutstandingCall* call = OutstandingCall::current;
+        return (call ? call->Cancelled() : stopRequested) ? PENDINGMSG_CANCELCALL
+                                                           : PENDINGMSG_WAITDEFPROCESS;
     }
 };
 
@@ -182,6 +209,8 @@ Clock& SystemClock() {
 HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call) {
     const DWORD start = clock.Now();
     for (;;) {
+        StopOnQueuedClose();
+        if (stopRequested) return E_ABORT;
         HRESULT hr;
         {
             const OutstandingCall outstanding(clock);
@@ -193,6 +222,10 @@ HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call) {
         if (!pause) return hr;
         clock.Pause(*pause);
     }
+}
+
+void OnCancelledCallNotHandedBack(std::function<void(HRESULT)> end) {
+    endWhenNotHandedBack = std::move(end);
 }
 
 void RegisterMessageFilter() { CoRegisterMessageFilter(&busyHostFilter, nullptr); }

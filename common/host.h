@@ -74,6 +74,14 @@ Clock& SystemClock();
 // filter cancels it (RPC_E_CALL_CANCELED) once it has gone kNoAnswerLimitMs unanswered on `clock`.
 HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call);
 
+// Windows hands a cancelled call back at once; where COM does not (Wine does only when the host
+// answers at last), the call would hold the program for as long as the host hangs. `end` is then
+// called, once, from inside the wait, kNotHandedBackMs after the call was cancelled, with
+// RPC_E_CALL_CANCELED (no answer) or E_ABORT (stopped): it tells the user and ends the program.
+// Nothing on disk is changed while the host is asked, so ending there leaves nothing half-done.
+inline constexpr DWORD kNotHandedBackMs = 5000;
+void OnCancelledCallNotHandedBack(std::function<void(HRESULT why)> end);
+
 // Registers, for the calling thread, a message filter that repeats the calls that the host
 // rejects inside COM by the rule of PauseBeforeRetry, and cancels those that go unanswered. Call
 // it once, after COM is initialised.

@@ -141,7 +141,17 @@ void fLanguage::cmdOK_Click() {
     RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     // The program's exit code tells a script how the installation ended: 0 when complete, the
     // error number of the report, or cancelled when the user stopped the wait for the host.
-    const auto failure = install::Run(install::InstallSetPath(), host_);
+    // A call into a hung host that is not handed back after its cancel ends the program here.
+    host::OnCancelledCallNotHandedBack([this](HRESULT why) {
+        Finish(install::HostError(why, L""));
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode_));
+    });
+    Finish(install::Run(install::InstallSetPath(), host_));
+    host::OnCancelledCallNotHandedBack(nullptr);
+}
+
+// Tells the user how the installation ended, and ends the window.
+void fLanguage::Finish(const std::optional<install::Error>& failure) {
     ShowHostWorking(false);
     exitCode_ = failure ? failure->number : 0;
     if (!failure) {

@@ -30,6 +30,7 @@ private:
     void DrawLabel(const DRAWITEMSTRUCT& item) const;
     void OnCommand(int id);
     void cmdOK_Click();
+    void Finish(const std::optional<install::Error>& failure);
     void cmdCancel_Click();
     void ShowHostWorking(bool working);
 

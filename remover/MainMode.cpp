@@ -18,10 +18,18 @@ int Main(HINSTANCE instance, int showCommand) {
     // meanwhile.
     Form1 notice;
     if (!notice.Show(instance, showCommand)) return 1;
+    const auto tell = [&](const removal::Outcome& outcome) {
+        notice.ShowOutcome(removal::NoticeText(outcome));
+        ui::RunMessageLoop(notice.handle());
+        return removal::ExitCodeOf(outcome);
+    };
+    // A call into a hung host that is not handed back after its cancel ends the program here.
+    host::OnCancelledCallNotHandedBack([&](HRESULT) {
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(tell(removal::HostStuck())));
+    });
     const removal::Outcome outcome = removal::RemoveAll(host);
-    notice.ShowOutcome(removal::NoticeText(outcome));
-    ui::RunMessageLoop(notice.handle());
-    const int exitCode = removal::ExitCodeOf(outcome);
+    host::OnCancelledCallNotHandedBack(nullptr);
+    const int exitCode = tell(outcome);
     host::LetGo(host, exitCode);  // the program ends here, before COM does
     return exitCode;
 }

@@ -62,6 +62,13 @@ Outcome RemoveAll(ComPtr<IDispatch>& host, host::Clock& clock) {
     return outcome;
 }
 
+Outcome HostStuck() {
+    Outcome outcome;
+    outcome.hostUnresponsive = true;
+    outcome.settingsRemain = SettingsExist();
+    return outcome;
+}
+
 std::wstring NoticeText(const Outcome& outcome) {
     if (outcome.setupRuns) {
         return L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。";

@@ -31,6 +31,10 @@ struct Outcome {
 // host is waited for on `clock`; a host that ends meanwhile counts as not reached.
 Outcome RemoveAll(ComPtr<IDispatch>& host, host::Clock& clock = host::SystemClock());
 
+// What is left when the host neither answers nor hands back the cancelled call: the settings were
+// dealt with before the host was asked, the add-in not.
+Outcome HostStuck();
+
 // What the notice says: that the system has been removed, or what is left and what to do.
 std::wstring NoticeText(const Outcome& outcome);
 

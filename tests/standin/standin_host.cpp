@@ -16,8 +16,9 @@
 //   FailRead                     a property whose read fails (E_FAIL);
 //   ExitOnRead                   a property whose read ends the process at once, as a kill would:
 //                                in process that is the program itself, out of process the host;
-//   HangOnRead                   a property whose read gets no answer for 15 s, as a hung Excel;
-//   HangOnRelease                1: letting go of the object gets no answer for 15 s;
+//   HangOnRead                   a property whose read gets no answer for HangMs, as a hung Excel;
+//   HangOnRelease                1: letting go of the object gets no answer for HangMs;
+//   HangMs                       how long a hang lasts (6000 when not set);
 //   RejectCalls                  how many calls the host object rejects first, as a busy Excel
 //                                does: each of them answers RPC_E_CALL_REJECTED;
 //   StartDelay                   seconds the local server takes to start before it takes calls.
@@ -39,7 +40,6 @@ namespace {
 
 std::atomic<long> liveObjects{0};
 std::atomic<DWORD> lastCall{0};
-constexpr DWORD kHangMs = 15000;
 const wchar_t* const kNames[] = {L"Application", L"Path", L"StartupPath", L"Version"};
 
 // The local server ends when its last object goes.
@@ -63,6 +63,8 @@ unsigned long AnswerNumber(const wchar_t* key, int base = 10) {
 bool AnswerNames(const wchar_t* key, const std::wstring& name) {
     return lstrcmpiW(Answer(key).c_str(), name.c_str()) == 0;
 }
+
+void Hang() { Sleep(wcstoul(Answer(L"HangMs", L"6000").c_str(), nullptr, 10)); }
 
 void Record(const std::wstring& line) {
     char utf8[2048];
@@ -105,7 +107,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --references_;
-        if (left == 0 && AnswerNumber(L"HangOnRelease") == 1) Sleep(kHangMs);
+        if (left == 0 && AnswerNumber(L"HangOnRelease") == 1) Hang();
         if (left == 0) delete this;
         return left;
     }
@@ -138,7 +140,7 @@ public:
             return RPC_E_CALL_REJECTED;
         }
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-        if (AnswerNames(L"HangOnRead", name)) Sleep(kHangMs);
+        if (AnswerNames(L"HangOnRead", name)) Hang();
         if (AnswerNames(L"ExitOnRead", name)) TerminateProcess(GetCurrentProcess(), 99);
         if (AnswerNames(L"FailRead", name)) return E_FAIL;
         VariantInit(result);
