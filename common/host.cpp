@@ -59,8 +59,8 @@ public:
         if (!overdue && !stopRequested) return false;
         if (!cancelledAt_) cancelledAt_ = clock_.Now();
         if (clock_.Now() - *cancelledAt_ >= kNotHandedBackMs && endWhenNotHandedBack) {
-            std::exchange(endWhenNotHandedBack, nullptr)(stopRequested ? E_ABORT
-                                                                       : RPC_E_CALL_CANCELED);
+            std::exchange(endWhenNotHandedBack,
+                          nullptr)(stopRequested ? E_ABORT : RPC_E_CALL_CANCELED);
         }
         return true;
     }
@@ -159,7 +159,7 @@ public:
         StopOnQueuedClose();
         OutstandingCall* call = OutstandingCall::current;
         return (call ? call->Cancelled() : stopRequested) ? PENDINGMSG_CANCELCALL
-                                                           : PENDINGMSG_WAITDEFPROCESS;
+                                                          : PENDINGMSG_WAITDEFPROCESS;
     }
 };
 

@@ -79,7 +79,6 @@ Failure NotAFolderPath(const wchar_t* name, const std::wstring& value) {
                  std::wstring(name) + L" = “" + value + L"”"};
 }
 
-
 // Everything the host must answer, in this order, each checked: nothing on disk changes before.
 Failure AskHost(ComPtr<IDispatch>& host, host::Clock& clock, HostAnswers& answers) {
     if (const HRESULT hr = host::Connect(host, clock); FAILED(hr)) return HostError(hr, L"");

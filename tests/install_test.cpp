@@ -107,19 +107,25 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
                          "DeskPhoto=" + InSet("\\Face\\face01.jpg"),
                          "WkPath=" + InSet("\\Data\\Samples.mdb"),
                          "InstDate=" + Today()};
-    const Lines later = {"[CurveInformation]", "FilePath=" + InSet("\\Qorvel.xlt"),
-                         "DtPath=D:\\old\\Qorvel.mdb", "InstDate=2020/1/2", "Ver=2.0", "Own=kept",
-                         "[Other]", "Keep=1"};
+    const Lines later = {"[CurveInformation]",
+                         "FilePath=" + InSet("\\Qorvel.xlt"),
+                         "DtPath=D:\\old\\Qorvel.mdb",
+                         "InstDate=2020/1/2",
+                         "Ver=2.0",
+                         "Own=kept",
+                         "[Other]",
+                         "Keep=1"};
     EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), row.later ? later : first);
     EXPECT_EQ(ReadBytes(addIn), kAddIn);
     EXPECT_THAT(TreeOf(excel), testing::ElementsAre(testing::Key("QorvelProfile.ini")));
     for (const auto& placed : {hostProfile, addIn}) {
         EXPECT_EQ(GetFileAttributesW(placed.c_str()) & kProtectiveAttributes, 0u) << Utf8(placed);
     }
-    EXPECT_THAT(host.Calls(), testing::Each(testing::AllOf(
-                                  HasSubstr(" 1033"), testing::ResultOf(Member, testing::AnyOf(
-                                                          "Application", "Path", "StartupPath",
-                                                          "Version")))));
+    EXPECT_THAT(host.Calls(),
+                testing::Each(testing::AllOf(
+                    HasSubstr(" 1033"),
+                    testing::ResultOf(
+                        Member, testing::AnyOf("Application", "Path", "StartupPath", "Version")))));
 }
 
 void SetAttributes(const std::wstring& path, DWORD attributes) {
@@ -170,7 +176,8 @@ const InstallRow kInstallRows[] = {
      },
      install::kFileAccessError, L"XLSTART"},
     // A hidden host profile holds the recorded paths and the add-in's own keys all the same.
-    {"hidden host profile", true, [](Install& t) { SetAttributes(t.hostProfile, FILE_ATTRIBUTE_HIDDEN); },
+    {"hidden host profile", true,
+     [](Install& t) { SetAttributes(t.hostProfile, FILE_ATTRIBUTE_HIDDEN); },
      install::kFileAccessError, L"QorvelProfile.ini"},
     // Texts that code page 936 cannot hold are never written with "?" in their place.
     {"host folder outside code page 936", false,

@@ -98,8 +98,8 @@ const CauseRow kCauses[] = {
     {"nothing left to remove", [](RemovalPc& pc) { DeleteFileW(pc.addIn.c_str()); }, kRemoved,
      false},
     {"add-in read-only",
-     [](RemovalPc& pc) { SetFileAttributesW(pc.addIn.c_str(), FILE_ATTRIBUTE_READONLY); },
-     kRemoved, false},
+     [](RemovalPc& pc) { SetFileAttributesW(pc.addIn.c_str(), FILE_ATTRIBUTE_READONLY); }, kRemoved,
+     false},
     {"add-in held for a moment", kNothing, kRemoved, false, 500},
     {"add-in held open", kNothing, L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。", true,
      INFINITE},
@@ -135,7 +135,7 @@ class TheRemover : public testing::TestWithParam<RunRow>, public RemovalPc {};
 TEST_P(TheRemover, ShowsItsNoticeAtOnceAndEndsWithItsCode) {
     const RunRow& row = GetParam();
     if (row.outOfProcess && !StandInHost::OutOfProcess()) {
-        GTEST_SKIP() << "needs the host in a process of its own (remover.local_server)";
+        GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
     }
     if (row.answer) host.Set(row.answer, row.value);
     const std::wstring exe = root / L"remover.exe";

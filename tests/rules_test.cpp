@@ -31,10 +31,14 @@ TEST_P(FolderPath, OnlyCompletePathsLocateFiles) {
     EXPECT_EQ(host::IsFolderPath(GetParam().path), GetParam().isFolderPath);
 }
 const FolderPathRow kFolderPaths[] = {
-    {"drive", L"C:\\Office14", true},    {"drive root", L"C:\\", true},
-    {"share", L"\\\\lab\\xl\\XLSTART", true}, {"empty", L"", false},
-    {"no drive", L"\\Office14", false},  {"relative", L"XLSTART", false},
-    {"drive relative", L"C:XLSTART", false}, {"bare server", L"\\\\lab", false},
+    {"drive", L"C:\\Office14", true},
+    {"drive root", L"C:\\", true},
+    {"share", L"\\\\lab\\xl\\XLSTART", true},
+    {"empty", L"", false},
+    {"no drive", L"\\Office14", false},
+    {"relative", L"XLSTART", false},
+    {"drive relative", L"C:XLSTART", false},
+    {"bare server", L"\\\\lab", false},
     {"server, no share", L"\\\\lab\\\\x", false},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, FolderPath, testing::ValuesIn(kFolderPaths), kRowName);
@@ -96,7 +100,7 @@ TEST_P(CutValue, KeepsWholeCharacters) {
 const CutRow kCuts[] = {
     {"empty", "", ""},
     {"ascii", "abc", "abc"},
-    {"whole", "a\xD6\xD0", "a\xD6\xD0"},              // a中
+    {"whole", "a\xD6\xD0", "a\xD6\xD0"},                 // a中
     {"half of the last", "a\xD6\xD0\xD6", "a\xD6\xD0"},  // a中 and the first half of 中
     {"a lone lead byte", "\xD6", ""},
     {"single byte 80", "\xD6\xD0\x80", "\xD6\xD0\x80"},  // 0x80 (€) is one byte in code page 936
@@ -161,10 +165,14 @@ TEST_P(Template, ForVersion) {
     EXPECT_STREQ(got, GetParam().templateName);
 }
 const VersionRow kVersions[] = {
-    {"v14_0", L"14.0", "\\Qorvel.xltm"}, {"v14", L"14", "\\Qorvel.xltm"},
-    {"v12_0", L"12.0", "\\Qorvel.xlt"},  {"v16_0", L"16.0", "\\Qorvel.xlt"},
-    {"v14_5", L"14.5", "\\Qorvel.xlt"},  {"letters", L"abc", nullptr},
-    {"empty", L"", nullptr},             {"three parts", L"16.0.1234", nullptr},
+    {"v14_0", L"14.0", "\\Qorvel.xltm"},
+    {"v14", L"14", "\\Qorvel.xltm"},
+    {"v12_0", L"12.0", "\\Qorvel.xlt"},
+    {"v16_0", L"16.0", "\\Qorvel.xlt"},
+    {"v14_5", L"14.5", "\\Qorvel.xlt"},
+    {"letters", L"abc", nullptr},
+    {"empty", L"", nullptr},
+    {"three parts", L"16.0.1234", nullptr},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Template, testing::ValuesIn(kVersions), kRowName);
 
@@ -232,23 +240,41 @@ TEST_P(Notice, SaysWhatIsLeft) {
 constexpr removal::Outcome kLocated = {.hostReached = true, .addInLocated = true};
 const NoticeRow kNotices[] = {
     {"removed", kLocated, L"Morvane\r\n\r\n已从你的系统中移除!", 0},
-    {"setup runs", {.setupRuns = true}, L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。", 1618},
+    {"setup runs",
+     {.setupRuns = true},
+     L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。",
+     1618},
     {"unreachable", {}, L"无法连接 Excel，\r\n加载项可能仍安装着。", 1603},
     {"busy", {.hostUnresponsive = true}, L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。", 1603},
     {"not located", {.hostReached = true}, L"无法确定加载项的位置，\r\n加载项可能仍安装着。", 1603},
-    {"a folder", {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInIsFolder = true},
-     L"加载项的位置上是一个\r\n文件夹，未能移除。", 1603},
-    {"in use", {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInInUse = true},
-     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。", 1603},
-    {"refused", {.hostReached = true, .addInLocated = true, .addInRemains = true},
-     L"加载项未能移除：没有\r\n删除它的权限。", 1603},
-    {"settings remain", {.hostReached = true, .addInLocated = true, .settingsRemain = true},
-     L"加载项已移除，\r\n但设置未能删除。", 1603},
+    {"a folder",
+     {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInIsFolder = true},
+     L"加载项的位置上是一个\r\n文件夹，未能移除。",
+     1603},
+    {"in use",
+     {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInInUse = true},
+     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。",
+     1603},
+    {"refused",
+     {.hostReached = true, .addInLocated = true, .addInRemains = true},
+     L"加载项未能移除：没有\r\n删除它的权限。",
+     1603},
+    {"settings remain",
+     {.hostReached = true, .addInLocated = true, .settingsRemain = true},
+     L"加载项已移除，\r\n但设置未能删除。",
+     1603},
     {"both remain",
-     {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInInUse = true, .settingsRemain = true},
-     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。\r\n设置也未能删除。", 1603},
-    {"busy, settings remain", {.settingsRemain = true, .hostUnresponsive = true},
-     L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。\r\n设置也未能删除。", 1603},
+     {.hostReached = true,
+      .addInLocated = true,
+      .addInRemains = true,
+      .addInInUse = true,
+      .settingsRemain = true},
+     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。\r\n设置也未能删除。",
+     1603},
+    {"busy, settings remain",
+     {.settingsRemain = true, .hostUnresponsive = true},
+     L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。\r\n设置也未能删除。",
+     1603},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
 

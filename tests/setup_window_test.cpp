@@ -58,7 +58,7 @@ HCURSOR CursorOver(HWND window) {
 }
 
 // A lab PC with Setup.exe in its install set. Where WINEDLLOVERRIDES loads native DLLs first for
-// many names (setup_window.planted_dlls), DLLs of those names are planted beside it.
+// many names (windows.planted_dlls), DLLs of those names are planted beside it.
 class SetupTest : public LabPc {
 public:
     SetupTest() : LabPc(L"setup-window", kAddIn, kShipped) {
@@ -119,7 +119,7 @@ class WhatTheUserDoes : public testing::TestWithParam<UserRow>, public SetupTest
 TEST_P(WhatTheUserDoes, AndWhatFollows) {
     const UserRow& row = GetParam();
     if (row.where == kOutOfProcess && !StandInHost::OutOfProcess()) {
-        GTEST_SKIP() << "needs the host in a process of its own (setup_window.local_server)";
+        GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
     }
     row.arrange(*this);
     const HWND window = Start(row.exe ? row.exe : setupExe);
@@ -132,7 +132,8 @@ TEST_P(WhatTheUserDoes, AndWhatFollows) {
         EXPECT_EQ(GetWindow(box, GW_OWNER), window);
         // The report ends with the path or value involved.
         const auto [text, buttons] = MessageOf(box);
-        EXPECT_THAT(text, testing::StartsWith(Utf8(row.outcome == kCompletes ? kCompletion : row.report)));
+        EXPECT_THAT(
+            text, testing::StartsWith(Utf8(row.outcome == kCompletes ? kCompletion : row.report)));
         EXPECT_EQ(buttons, 1);
         PressKey(box, VK_RETURN);
     }
@@ -179,8 +180,7 @@ const UserRow kUserRows[] = {
      },
      kOk, kCompletes, L"", 0, kAnywhere, L"R:\\Setup.exe"},
     {"no setup.xla", [](SetupTest& t) { DeleteFileW((t.installSet + L"\\setup.xla").c_str()); },
-     kEnter, kReports,
-     L"运行时错误 '53'：\n\n找不到要复制的文件：\n", 53},
+     kEnter, kReports, L"运行时错误 '53'：\n\n找不到要复制的文件：\n", 53},
     // The mouse pressed on Cancel and released off it gives Cancel the focus without making it
     // the default button: Enter then reaches the window as IDOK, and presses Cancel.
     {"Cancel pressed and released off it, Enter", kNothing,
@@ -286,7 +286,7 @@ TEST_F(SetupWindow, OneInstallationAtATime) {
 
 // DLLs named like system DLLs that Windows' components load late (the common controls, COM,
 // input, security), planted in the install set beside both programs, are never loaded: Setup's
-// paths are WhatTheUserDoes, run in setup_window.planted_dlls too; here the removal with its
+// paths are WhatTheUserDoes, run in windows.planted_dlls too; here the removal with its
 // notice. Wine prefers its built-in DLLs, so that test runs with WINEDLLOVERRIDES loading native
 // DLLs first for the planted names. A program without the hardening loads some of them, which
 // shows that the plant works.

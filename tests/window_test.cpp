@@ -31,8 +31,8 @@ struct DrawnRow {
     const char* name;
     HWND (*show)();
     SIZE clientTwips;
-    double points;       // the label's 宋体
-    COLORREF ink;        // the label text's colour
+    double points;        // the label's 宋体
+    COLORREF ink;         // the label text's colour
     const wchar_t* text;  // what the label shows, with its line breaks as CR LF
     bool centred;         // on the work area, or where Windows put it
 };
@@ -42,7 +42,8 @@ struct DrawnRow {
 COLORREF InkOf(const Bitmap& drawn, COLORREF background) {
     const auto distance = [&](COLORREF c) {
         return abs(GetRValue(c) - GetRValue(background)) +
-               abs(GetGValue(c) - GetGValue(background)) + abs(GetBValue(c) - GetBValue(background));
+               abs(GetGValue(c) - GetGValue(background)) +
+               abs(GetBValue(c) - GetBValue(background));
     };
     return *std::max_element(drawn.pixels.begin(), drawn.pixels.end(),
                              [&](COLORREF a, COLORREF b) { return distance(a) < distance(b); });
@@ -65,9 +66,10 @@ std::vector<std::pair<int, int>> LinesOf(const wchar_t* text, double points, int
 
 using WindowAsDrawn = testing::TestWithParam<DrawnRow>;
 
-// The client area is its twips at the screen's DPI, Setup's window centred on the work area; the label shows two lines of text in its
-// colour, as far apart as lines of 宋体 of its size are; a change of DPI lays the controls out again
-// (the frame stays at the screen's DPI here, so only the label is compared).
+// The client area is its twips at the screen's DPI, Setup's window centred on the work area; the
+// label shows two lines of text in its colour, as far apart as lines of 宋体 of its size are; a
+// change of DPI lays the controls out again (the frame stays at the screen's DPI here, so only the
+// label is compared).
 TEST_P(WindowAsDrawn, AtTheScreensDpiAndAfterAChange) {
     const DrawnRow& row = GetParam();
     const HWND window = row.show();
@@ -105,11 +107,21 @@ TEST_P(WindowAsDrawn, AtTheScreensDpiAndAfterAChange) {
 
 const DrawnRow kWindows[] = {
     // Its lone carriage returns break the line once each: two empty lines between lines of text.
-    {"Setup", ShowSetupWindow, {5700, 3900}, 10.8, GetSysColor(COLOR_BTNTEXT),
+    {"Setup",
+     ShowSetupWindow,
+     {5700, 3900},
+     10.8,
+     GetSysColor(COLOR_BTNTEXT),
      L"安装程序将要安装“Morvane”\r\n\r\n\r\n到你的系统中，点击“确定”开始安装,\r\n\r\n\r\n"
-     L"点击“取消”将放弃安装！　　　　　　　　　　　", true},
-    {"remover", ShowRemoverNotice, {3420, 2160}, 10.5, RGB(0, 0, 255),
-     L"Morvane\r\n\r\n已从你的系统中移除!", false},
+     L"点击“取消”将放弃安装！　　　　　　　　　　　",
+     true},
+    {"remover",
+     ShowRemoverNotice,
+     {3420, 2160},
+     10.5,
+     RGB(0, 0, 255),
+     L"Morvane\r\n\r\n已从你的系统中移除!",
+     false},
 };
 INSTANTIATE_TEST_SUITE_P(Windows, WindowAsDrawn, testing::ValuesIn(kWindows), kRowName);
 

@@ -61,7 +61,6 @@ const Control* FindChild(const std::vector<Control>& children, const wchar_t* te
     return nullptr;
 }
 
-
 void Print(const std::wstring& text) {
     const std::string bytes = Utf8(text);
     fwrite(bytes.data(), 1, bytes.size(), stdout);

@@ -54,7 +54,8 @@ std::wstring FileNamed(const wchar_t* name) {
 
 std::wstring Answer(const wchar_t* key, const wchar_t* fallback = L"") {
     wchar_t value[1024] = {};
-    GetPrivateProfileStringW(L"host", key, fallback, value, 1024, FileNamed(L"answers.ini").c_str());
+    GetPrivateProfileStringW(L"host", key, fallback, value, 1024,
+                             FileNamed(L"answers.ini").c_str());
     return value;
 }
 unsigned long AnswerNumber(const wchar_t* key, int base = 10) {
@@ -68,7 +69,8 @@ void Hang() { Sleep(wcstoul(Answer(L"HangMs", L"6000").c_str(), nullptr, 10)); }
 
 void Record(const std::wstring& line) {
     char utf8[2048];
-    const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, 2048, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, 2048, nullptr, nullptr);
     if (FILE* log = _wfopen(FileNamed(L"calls.log").c_str(), L"ab")) {
         fprintf(log, "%.*s\n", size - 1, utf8);
         fclose(log);
@@ -87,7 +89,7 @@ HRESULT Register(const std::wstring& server) {
     };
     const bool inProcess = server == L"InprocServer32";
     return set(nullptr, self) || (inProcess && set(L"ThreadingModel", L"Apartment")) ? E_FAIL
-                                                                                      : S_OK;
+                                                                                     : S_OK;
 }
 
 // Answers for the global object and the Application object alike: "Application" gives itself.
@@ -119,8 +121,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid,
                                             DISPID* ids) override {
-        const std::wstring call = L"GetIDsOfNames " + std::wstring(count ? names[0] : L"") + L" " +
-                                  std::to_wstring(lcid);
+        const std::wstring call =
+            L"GetIDsOfNames " + std::wstring(count ? names[0] : L"") + L" " + std::to_wstring(lcid);
         if (Rejects(call)) return RPC_E_CALL_REJECTED;
         ids[0] = DISPID_UNKNOWN;
         for (DISPID id = 0; id < static_cast<DISPID>(std::size(kNames)); ++id) {
@@ -136,7 +138,8 @@ public:
             return DISP_E_MEMBERNOTFOUND;
         }
         const std::wstring name = kNames[id - 1];
-        if (Rejects(L"Invoke " + name + L" " + std::to_wstring(lcid) + L" " + std::to_wstring(flags))) {
+        if (Rejects(L"Invoke " + name + L" " + std::to_wstring(lcid) + L" " +
+                    std::to_wstring(flags))) {
             return RPC_E_CALL_REJECTED;
         }
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
@@ -151,7 +154,8 @@ public:
             return S_OK;
         }
         result->vt = VT_BSTR;
-        result->bstrVal = SysAllocString(Answer(name.c_str(), name == L"Version" ? L"14.0" : L"").c_str());
+        result->bstrVal =
+            SysAllocString(Answer(name.c_str(), name == L"Version" ? L"14.0" : L"").c_str());
         return S_OK;
     }
 

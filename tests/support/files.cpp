@@ -11,9 +11,8 @@
 std::string Encode(UINT codePage, std::wstring_view text) {
     const int length = static_cast<int>(text.size());
     std::string bytes(static_cast<size_t>(length) * 4, '\0');
-    bytes.resize(static_cast<size_t>(WideCharToMultiByte(codePage, 0, text.data(), length,
-                                                         bytes.data(), length * 4, nullptr,
-                                                         nullptr)));
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(
+        codePage, 0, text.data(), length, bytes.data(), length * 4, nullptr, nullptr)));
     return bytes;
 }
 

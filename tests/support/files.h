@@ -49,7 +49,9 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
     ~TempFolder() { RemoveTree(path_); }
     const std::wstring& path() const { return path_; }
-    std::wstring operator/(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
+    std::wstring operator/(std::wstring_view name) const {
+        return path_ + L"\\" + std::wstring(name);
+    }
 
 private:
     std::wstring path_;

@@ -18,7 +18,8 @@ static const char* TestBedFault() {
                                            nullptr, nullptr, nullptr)) {
         DestroyWindow(probe);
     } else {
-        return "no window can be made: the prefix needs HKCU\\Software\\Wine\\Drivers Graphics=null";
+        return "no window can be made: the prefix needs HKCU\\Software\\Wine\\Drivers "
+               "Graphics=null";
     }
     UniqueHkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, HostClassKey().c_str(), 0, KEY_READ, key.put())) {

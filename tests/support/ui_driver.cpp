@@ -30,7 +30,6 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
-
 // A folder of this machine as Windows sees it: the folder that the environment variable
 // `variable` names if set, else `builtIn`, both Unix paths, on drive Z:.
 std::wstring FolderOnZ(const wchar_t* variable, const char* builtIn) {
