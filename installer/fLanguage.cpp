@@ -21,8 +21,8 @@ constexpr wchar_t kTitle[] = L"Setup";
 constexpr wchar_t kCompletionText[] =
     L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
 
-// Line breaks of the announcement are carriage returns alone; drawing turns each into CR LF,
-// which every version of DrawText breaks at exactly once.
+}  // namespace
+
 std::wstring WithLineFeeds(const std::wstring& text) {
     std::wstring drawn;
     drawn.reserve(text.size() + 8);
@@ -32,8 +32,6 @@ std::wstring WithLineFeeds(const std::wstring& text) {
     }
     return drawn;
 }
-
-}  // namespace
 
 fLanguage::fLanguage() : Window(kDesign) {}
 

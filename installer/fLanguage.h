@@ -9,6 +9,10 @@
 #include "scoped.h"
 #include "window.h"
 
+// Line breaks of the announcement are carriage returns alone; drawing turns each into CR LF,
+// which every version of DrawText breaks at exactly once.
+std::wstring WithLineFeeds(const std::wstring& text);
+
 class fLanguage final : public ui::Window {
 public:
     fLanguage();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "dll_search.h"
+#include "fLanguage.h"
 #include "fake_clock.h"
 #include "files.h"
 #include "host.h"
@@ -175,6 +176,11 @@ const VersionRow kVersions[] = {
     {"three parts", L"16.0.1234", nullptr},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Template, testing::ValuesIn(kVersions), kRowName);
+
+// Setup's announcement breaks its lines with carriage returns alone, each drawn as one break.
+TEST(Announcement, EachLoneCarriageReturnBreaksTheLineOnce) {
+    EXPECT_EQ(WithLineFeeds(L"a\r\r\rb\r"), L"a\r\n\r\n\r\nb\r\n");
+}
 
 // What the user is told of each failure: its number (the exit code too) and its cause.
 struct ReportRow {

@@ -204,8 +204,12 @@ const UserRow kUserRows[] = {
     {"close command", kNothing,
      [](SetupTest&, HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); }, kCancelled},
     // Setup still ends within seconds, and holds no lock after that.
-    {"host hangs when let go", [](SetupTest& t) { t.host.Set(L"HangOnRelease", L"1"); }, kEnter,
-     kCompletes},
+    {"host hangs when let go",
+     [](SetupTest& t) {
+         t.host.Set(L"HangOnRelease", L"1");
+         t.host.Set(L"HangMs", L"12000");
+     },
+     kEnter, kCompletes},
     // Meanwhile the window shows the wait cursor and keeps its buttons disabled, and a second
     // click does nothing; the close command stops the wait, and nothing has changed.
     {"host slow to start, OK clicked twice", [](SetupTest& t) { t.host.Set(L"StartDelay", L"5"); },
