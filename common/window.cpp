@@ -131,6 +131,11 @@ void Window::SizeClientArea(UINT dpi, bool center) {
     SetWindowPos(window_, nullptr, x, y, frameWidth, frameHeight, flags);
 }
 
+void Window::ShowWorking(bool working) {
+    working_ = working;
+    SetCursor(LoadCursorW(nullptr, working ? IDC_WAIT : IDC_ARROW));
+}
+
 LRESULT CALLBACK Window::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -160,6 +165,12 @@ LRESULT CALLBACK Window::Route(HWND window, UINT message, WPARAM wParam, LPARAM 
             self->SizeClientArea(dpi, false);
             return 0;
         }
+        case WM_SETCURSOR:
+            if (self->working_) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
     }
     return self->HandleMessage(message, wParam, lParam);
 }

@@ -52,6 +52,9 @@ protected:
     // shows it and gives `focus` the focus.
     void Show(int showCommand, bool center, HWND focus);
     HFONT labelFont() const { return labelFont_.get(); }
+    // While the host is asked, the window shows the wait cursor.
+    void ShowWorking(bool working);
+    bool working() const { return working_; }
 
     // The window's own messages; what it does not handle goes to DefWindowProc.
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
@@ -73,6 +76,7 @@ private:
     UniqueHfont labelFont_;
     UniqueHfont buttonFont_;
     HWND lastFocus_ = nullptr;
+    bool working_ = false;
 };
 
 // Enter sends WM_COMMAND IDOK to a window that has no default button: call this then, and the

@@ -68,16 +68,10 @@ LRESULT fLanguage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DRAWITEM:
             DrawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             return TRUE;
-        case WM_SETCURSOR:
-            if (hostWorking_) {
-                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                return TRUE;
-            }
-            break;
         case WM_CLOSE:
             // While the host is asked, the close command stops the wait: nothing has changed yet,
             // and the installation ends as cancelled.
-            if (hostWorking_) host::RequestStop();
+            if (working()) host::RequestStop();
             cmdCancel_Click();
             return 0;
         case WM_DESTROY:
@@ -134,7 +128,7 @@ void fLanguage::cmdOK_Click() {
     installing_ = true;
     EnableWindow(cmdOK, FALSE);
     EnableWindow(cmdCancel, FALSE);
-    ShowHostWorking(true);
+    ShowWorking(true);
     // Drawn now: the start of the host may hold the thread for seconds.
     RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     // The program's exit code tells a script how the installation ended: 0 when complete, the
@@ -150,7 +144,7 @@ void fLanguage::cmdOK_Click() {
 
 // Tells the user how the installation ended, and ends the window.
 void fLanguage::Finish(const std::optional<install::Error>& failure) {
-    ShowHostWorking(false);
+    ShowWorking(false);
     exitCode_ = failure ? failure->number : 0;
     if (!failure) {
         MessageBoxW(window_, kCompletionText, kTitle, MB_OK | MB_ICONINFORMATION);
@@ -159,11 +153,6 @@ void fLanguage::Finish(const std::optional<install::Error>& failure) {
                     MB_OK | MB_ICONERROR);
     }
     DestroyWindow(window_);
-}
-
-void fLanguage::ShowHostWorking(bool working) {
-    hostWorking_ = working;
-    SetCursor(LoadCursorW(nullptr, working ? IDC_WAIT : IDC_ARROW));
 }
 
 void fLanguage::cmdCancel_Click() {

@@ -36,13 +36,11 @@ private:
     void cmdOK_Click();
     void Finish(const std::optional<install::Error>& failure);
     void cmdCancel_Click();
-    void ShowHostWorking(bool working);
 
     HWND Label1 = nullptr;
     HWND cmdOK = nullptr;
     HWND cmdCancel = nullptr;
     bool installing_ = false;
-    bool hostWorking_ = false;  // from the OK click until the message: the wait cursor shows
     int exitCode_ = install::kCancelled;  // what the program ends with
     // The host application object, set by the install procedure and kept until the program ends.
     ComPtr<IDispatch> host_;

@@ -27,15 +27,14 @@ bool Form1::Show(HINSTANCE instance, int showCommand) {
     Label1 = AddControl(L"STATIC", L"", SS_LEFT, kLabel1Id, kLabel1Rect, true);
     Command1 = AddControl(L"BUTTON", L"确　定", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED,
                           kCommand1Id, kCommand1Rect, false);
+    ShowWorking(true);
     Window::Show(showCommand, false, nullptr);  // nothing to press yet
-    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     UpdateWindow(window_);
     return true;
 }
 
 void Form1::ShowOutcome(const std::wstring& caption) {
-    working_ = false;
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    ShowWorking(false);
     if (closeRequested_) {
         DestroyWindow(window_);
         return;
@@ -62,15 +61,9 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
             }
             break;
-        case WM_SETCURSOR:
-            if (working_) {
-                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                return TRUE;
-            }
-            break;
         case WM_CLOSE:
             // While the host is asked, the close command stops the wait; the window ends then.
-            if (working_) {
+            if (working()) {
                 closeRequested_ = true;
                 host::RequestStop();
                 return 0;

@@ -25,6 +25,5 @@ private:
 
     HWND Label1 = nullptr;
     HWND Command1 = nullptr;
-    bool working_ = true;
     bool closeRequested_ = false;
 };

@@ -50,7 +50,8 @@ COLORREF InkOf(const Bitmap& drawn, COLORREF background) {
 }
 
 // The rows of ink of `text` as a label of this size shows it in 宋体 of `points` at `dpi`.
-std::vector<std::pair<int, int>> LinesOf(const wchar_t* text, double points, int dpi, SIZE size) {
+std::vector<std::pair<int, int>> ReferenceBands(const wchar_t* text, double points, int dpi,
+                                                SIZE size) {
     LOGFONTW font = {};
     font.lfHeight = -static_cast<LONG>(points * dpi / 72 + 0.5);
     font.lfCharSet = GB2312_CHARSET;
@@ -92,7 +93,8 @@ TEST_P(WindowAsDrawn, AtTheScreensDpiAndAfterAChange) {
     const Bitmap drawn = Render(label);
     const COLORREF background = GetSysColor(COLOR_BTNFACE);
     EXPECT_EQ(InkOf(drawn, background), row.ink);
-    EXPECT_EQ(InkBands(drawn, background), LinesOf(row.text, row.points, dpi, ClientSize(label)));
+    EXPECT_EQ(InkBands(drawn, background),
+              ReferenceBands(row.text, row.points, dpi, ClientSize(label)));
 
     const int changed = dpi == 96 ? 144 : 96;
     const SIZE before = ClientSize(label);
