@@ -109,33 +109,6 @@ const CutRow kCuts[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, CutValue, testing::ValuesIn(kCuts), kRowName);
 
-// The shipped profile's values, read as the add-in reads them: section CurveInformation, through a
-// 255-byte buffer.
-struct ShippedRow {
-    const char* name;
-    std::string file;  // empty: no shipped profile at all
-    std::string value;
-};
-using ShippedValue = testing::TestWithParam<ShippedRow>;
-TEST_P(ShippedValue, IsReadAsTheAddInReadsIt) {
-    const TempFolder set{L"shipped"};
-    if (!GetParam().file.empty()) WriteBytes(set / L"QorvelProfile.ini", GetParam().file);
-    EXPECT_EQ(profile::MyKeyValue(set.path(), "Ver"), GetParam().value);
-}
-const std::string kChinese = "a" + [] {
-    std::string text;
-    for (int i = 0; i < 200; ++i) text += "\xD6\xD0";  // 中
-    return text;
-}();
-const ShippedRow kShippedRows[] = {
-    {"in its section", "[Other]\r\nVer=9\r\n[CurveInformation]\r\nVer=2.5\r\n", "2.5"},
-    {"no key", "[CurveInformation]\r\nOther=1\r\n", ""},
-    {"no file", "", ""},
-    {"long", "[CurveInformation]\r\nVer=" + std::string(300, 'x'), std::string(254, 'x')},
-    {"cut in a character", "[CurveInformation]\r\nVer=" + kChinese, kChinese.substr(0, 253)},
-};
-INSTANTIATE_TEST_SUITE_P(Rows, ShippedValue, testing::ValuesIn(kShippedRows), kRowName);
-
 // Bytes that are not text in code page 936 would be written back as "?": the line is named.
 struct CodePageRow {
     const char* name;
@@ -168,7 +141,6 @@ TEST_P(Template, ForVersion) {
 const VersionRow kVersions[] = {
     {"v14_0", L"14.0", "\\Qorvel.xltm"},
     {"v14", L"14", "\\Qorvel.xltm"},
-    {"v12_0", L"12.0", "\\Qorvel.xlt"},
     {"v16_0", L"16.0", "\\Qorvel.xlt"},
     {"v14_5", L"14.5", "\\Qorvel.xlt"},
     {"letters", L"abc", nullptr},
@@ -243,24 +215,12 @@ TEST_P(Notice, SaysWhatIsLeft) {
     EXPECT_LE(area.right, 193);
     EXPECT_LE(area.bottom, 57);
 }
-constexpr removal::Outcome kLocated = {.hostReached = true, .addInLocated = true};
+// The single outcomes' notices are the remover's end-to-end rows; here those that combine.
 const NoticeRow kNotices[] = {
-    {"removed", kLocated, L"Morvane\r\n\r\n已从你的系统中移除!", 0},
     {"setup runs",
      {.setupRuns = true},
      L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。",
      1618},
-    {"unreachable", {}, L"无法连接 Excel，\r\n加载项可能仍安装着。", 1603},
-    {"busy", {.hostUnresponsive = true}, L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。", 1603},
-    {"not located", {.hostReached = true}, L"无法确定加载项的位置，\r\n加载项可能仍安装着。", 1603},
-    {"a folder",
-     {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInIsFolder = true},
-     L"加载项的位置上是一个\r\n文件夹，未能移除。",
-     1603},
-    {"in use",
-     {.hostReached = true, .addInLocated = true, .addInRemains = true, .addInInUse = true},
-     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。",
-     1603},
     {"refused",
      {.hostReached = true, .addInLocated = true, .addInRemains = true},
      L"加载项未能移除：没有\r\n删除它的权限。",

@@ -18,7 +18,7 @@
 //                                in process that is the program itself, out of process the host;
 //   HangOnRead                   a property whose read gets no answer for HangMs, as a hung Excel;
 //   HangOnRelease                1: letting go of the object gets no answer for HangMs;
-//   HangMs                       how long a hang lasts (6000 when not set);
+//   HangMs                       how long a hang lasts (12000 when not set);
 //   RejectCalls                  how many calls the host object rejects first, as a busy Excel
 //                                does: each of them answers RPC_E_CALL_REJECTED;
 //   StartDelay                   seconds the local server takes to start before it takes calls.
@@ -65,7 +65,7 @@ bool AnswerNames(const wchar_t* key, const std::wstring& name) {
     return lstrcmpiW(Answer(key).c_str(), name.c_str()) == 0;
 }
 
-void Hang() { Sleep(wcstoul(Answer(L"HangMs", L"6000").c_str(), nullptr, 10)); }
+void Hang() { Sleep(wcstoul(Answer(L"HangMs", L"12000").c_str(), nullptr, 10)); }
 
 void Record(const std::wstring& line) {
     char utf8[2048];
@@ -133,16 +133,13 @@ public:
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS*,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
-        if (id < 1 || id > static_cast<DISPID>(std::size(kNames))) {
-            Record(L"Invoke #" + std::to_wstring(id) + L" " + std::to_wstring(lcid));
-            return DISP_E_MEMBERNOTFOUND;
-        }
-        const std::wstring name = kNames[id - 1];
+        const bool known = id >= 1 && id <= static_cast<DISPID>(std::size(kNames));
+        const std::wstring name = known ? kNames[id - 1] : L"#" + std::to_wstring(id);
         if (Rejects(L"Invoke " + name + L" " + std::to_wstring(lcid) + L" " +
                     std::to_wstring(flags))) {
             return RPC_E_CALL_REJECTED;
         }
-        if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+        if (!known || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
         if (AnswerNames(L"HangOnRead", name)) Hang();
         if (AnswerNames(L"ExitOnRead", name)) TerminateProcess(GetCurrentProcess(), 99);
         if (AnswerNames(L"FailRead", name)) return E_FAIL;

@@ -58,18 +58,6 @@ std::map<std::string, std::string> TreeOf(const fs::path& folder) {
     return tree;
 }
 
-std::wstring HostClassKey() {
-    wchar_t clsid[40];
-    StringFromGUID2(host::kGlobalClsid, clsid, 40);
-    return std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
-}
-
-TempFolder::TempFolder(const wchar_t* name)
-    : path_((fs::temp_directory_path() / L"qorvel-tests" / name).wstring()) {
-    RemoveTree(path_);
-    fs::create_directories(path_);
-}
-
 StandInHost::StandInHost(std::wstring folder) : folder_(std::move(folder)) {
     fs::create_directories(folder_);
     WriteBytes(folder_ + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese paths
@@ -86,12 +74,19 @@ std::vector<std::string> StandInHost::Calls() const {
 }
 
 bool StandInHost::OutOfProcess() {
-    return RegGetValueW(HKEY_LOCAL_MACHINE, (HostClassKey() + L"\\LocalServer32").c_str(), nullptr,
-                        RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    wchar_t clsid[40];
+    StringFromGUID2(host::kGlobalClsid, clsid, 40);
+    const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\LocalServer32";
+    return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
 }
 
 LabPc::LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile)
-    : root(name) {
+    : root([name] {
+          const fs::path fresh = fs::temp_directory_path() / L"qorvel-tests" / name;
+          RemoveTree(fresh);
+          return fresh;
+      }()) {
     for (const auto& folder : {installSet, excel, startup}) fs::create_directories(folder);
     WriteBytes(installSet + L"\\setup.xla", addInBytes);
     WriteBytes(installSet + L"\\QorvelProfile.ini", shippedProfile);

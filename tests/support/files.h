@@ -31,30 +31,11 @@ void RemoveTree(const fs::path& path);
 // What a folder holds: each file's bytes (a folder's as "<folder>"), by path below it in UTF-8.
 std::map<std::string, std::string> TreeOf(const fs::path& folder);
 
-// The registry key of the host's class (HKLM\Software\Classes\CLSID\{...}).
-std::wstring HostClassKey();
-
 // The name of a table's row, for TEST_P: rows are structs whose first member is `name`.
 inline constexpr auto kRowName = [](const auto& info) {
     std::string name = info.param.name;
     for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
-};
-
-// A folder of the test's own under the temporary folder, emptied before and removed after.
-class TempFolder {
-public:
-    explicit TempFolder(const wchar_t* name);
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() { RemoveTree(path_); }
-    const std::wstring& path() const { return path_; }
-    std::wstring operator/(std::wstring_view name) const {
-        return path_ + L"\\" + std::wstring(name);
-    }
-
-private:
-    std::wstring path_;
 };
 
 // The stand-in host's answers and its record of calls, in a folder that the environment names
@@ -71,18 +52,21 @@ public:
     static bool OutOfProcess();
     // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
     std::vector<std::string> Calls() const;
-    void ClearCalls() { DeleteFileW((folder_ + L"\\calls.log").c_str()); }
 
 private:
     std::wstring folder_;
 };
 
-// A lab PC under a test folder: an install set (安装包) with the add-in and its profile, Excel's
-// program and start-up folders, and the stand-in host answering them with version 14.0.
+// A lab PC in a folder of the test's own under the temporary folder (emptied before, removed
+// after): an install set (安装包) with the add-in and its profile, Excel's program and start-up
+// folders, and the stand-in host answering them with version 14.0.
 struct LabPc {
     LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile);
+    LabPc(const LabPc&) = delete;
+    LabPc& operator=(const LabPc&) = delete;
+    ~LabPc() { RemoveTree(root); }
 
-    TempFolder root;
+    fs::path root;
     std::wstring installSet = root / L"安装包";
     std::wstring excel = root / L"Office14";
     std::wstring startup = root / L"XLSTART";

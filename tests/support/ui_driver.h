@@ -53,16 +53,3 @@ void Click(HWND button);
 // Posts a key press to the control that has the focus now, as the keyboard would send it. Keys
 // that move the focus must be waited for (WaitForFocus) before the next key is pressed.
 void PressKey(HWND window, UINT virtualKey);
-
-// What a control of this process draws into its client area, as the screen would show it.
-struct Bitmap {
-    int width = 0, height = 0;
-    std::vector<COLORREF> pixels;  // row by row from the top
-    COLORREF at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
-};
-Bitmap Render(HWND control);
-// Ends a window made in this process, if it is still there, and removes what its end left in
-// this thread's queue: the program's WM_QUIT is not the test's.
-void EndWindowMadeHere(HWND window);
-// The runs of rows that hold anything but `background`, as [first, last] row pairs.
-std::vector<std::pair<int, int>> InkBands(const Bitmap& bitmap, COLORREF background);

@@ -1,0 +1,373 @@
+// The real Setup.exe and remover.exe, started from an install set and driven as a user drives
+// them: one row per way out of each.
+#include <windows.h>
+
+#include <cwchar>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "files.h"
+#include "lock.h"
+#include "ui_driver.h"
+
+namespace {
+
+using testing::Key;
+
+constexpr char kAddIn[] = "add-in workbook";
+constexpr char kShipped[] = "[CurveInformation]\r\nVer=1.5\r\n";
+constexpr wchar_t kOK[] = L"确\u3000定";
+constexpr wchar_t kCancel[] = L"取\u3000消";
+constexpr wchar_t kCompletion[] =
+    L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
+constexpr wchar_t kRemoved[] = L"Morvane\r\n\r\n已从你的系统中移除!";
+
+// A row's arrangement: the stand-in host answers `key` with `value`.
+auto Answer(const wchar_t* key, const wchar_t* value) {
+    return [=](auto& test) { test.host.Set(key, value); };
+}
+
+// The test-only programs stand beside this test program.
+std::wstring TestProgram(const wchar_t* name) {
+    wchar_t self[MAX_PATH];
+    return fs::path(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH)))
+        .replace_filename(name)
+        .wstring();
+}
+
+HWND Button(HWND window, const wchar_t* caption) {
+    return FindWindowExW(window, nullptr, L"Button", caption);
+}
+
+// The text of a message box the program shows, and how many buttons it has.
+std::pair<std::string, int> MessageOf(HWND box) {
+    std::pair<std::string, int> message(Utf8(TextOf(GetDlgItem(box, 0xFFFF))), 0);
+    for (HWND b = nullptr; (b = FindWindowExW(box, b, L"Button", nullptr));) {
+        message.second += IsWindowVisible(b);
+    }
+    return message;
+}
+
+// A lab PC with both programs in its install set. Where WINEDLLOVERRIDES loads native DLLs first
+// for many names (windows.planted_dlls), DLLs of those names are planted beside them.
+class ProgramsTest : public LabPc {
+public:
+    ProgramsTest() : LabPc(L"programs", kAddIn, kShipped) {
+        for (const auto& exe : {setupExe, removerExe}) {
+            CopyFileW((BinFolder() + exe.substr(exe.rfind(L'\\'))).c_str(), exe.c_str(), FALSE);
+        }
+        wchar_t overrides[4096] = {};
+        GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
+        std::wstringstream names(std::wstring(overrides, wcscspn(overrides, L"=")));
+        for (std::wstring name; std::getline(names, name, L',');) planted.push_back(name + L".dll");
+        if (planted.size() < 25) planted.clear();
+        for (const auto& name : planted) {
+            CopyFileW(TestProgram(L"planted_dll.dll").c_str(), (installSet + L"\\" + name).c_str(),
+                      FALSE);
+        }
+    }
+
+    // Starts Setup and gives its window, once it is ready for keys.
+    HWND Start(const std::wstring& exe) {
+        program = std::make_unique<Program>(exe);
+        const HWND window = WaitForWindowWithFocus(*program, L"安装");
+        EXPECT_NE(window, nullptr) << "Setup showed no window";
+        return window;
+    }
+
+    // The names of the planted DLLs that a program loaded.
+    std::string PlantedDllsLoaded() const {
+        std::string names;
+        for (const auto& name : planted) {
+            if (fs::exists(installSet + L"\\" + name + L".loaded")) names += Utf8(name) + " ";
+        }
+        return names;
+    }
+
+    std::wstring setupExe = installSet + L"\\Setup.exe";
+    std::wstring removerExe = installSet + L"\\remover.exe";
+    std::unique_ptr<Program> program;
+    std::vector<std::wstring> planted;
+};
+
+enum Outcome { kCompletes, kReports, kCancelled };
+
+struct UserRow {
+    const char* name;
+    std::function<void(ProgramsTest&)> arrange;
+    std::function<void(ProgramsTest&, HWND window)> act;
+    Outcome outcome;
+    const wchar_t* report = L"";  // the error report shown
+    DWORD exitCode = 0;
+    bool outOfProcess = false;     // the stand-in host must run in a process of its own
+    const wchar_t* exe = nullptr;  // the install set's Setup.exe when null
+};
+
+class WhatTheUserDoes : public testing::TestWithParam<UserRow>, public ProgramsTest {};
+
+// What the user does in Setup, and what follows: the installation completes with its message
+// (owned by the window, one button) and exit code 0, asking the host once; or an error report
+// and its number; or the program ends as cancelled (1602), with nothing written and the host not
+// asked. Where DLLs are planted beside Setup, none is loaded on any path.
+TEST_P(WhatTheUserDoes, AndWhatFollows) {
+    const UserRow& row = GetParam();
+    if (row.outOfProcess && !StandInHost::OutOfProcess()) {
+        GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
+    }
+    row.arrange(*this);
+    const HWND window = Start(row.exe ? row.exe : setupExe);
+    ASSERT_NE(window, nullptr);
+    row.act(*this, window);
+    if (row.outcome != kCancelled) {
+        const HWND box = WaitForWindow(*program, L"#32770", L"Setup", 20000);
+        ASSERT_NE(box, nullptr) << "no message";
+        EXPECT_EQ(GetWindow(box, GW_OWNER), window);
+        // The report ends with the path or value involved.
+        const auto [text, buttons] = MessageOf(box);
+        EXPECT_THAT(
+            text, testing::StartsWith(Utf8(row.outcome == kCompletes ? kCompletion : row.report)));
+        EXPECT_EQ(buttons, 1);
+        PressKey(box, VK_RETURN);
+    }
+    EXPECT_EQ(program->WaitForExit(), row.outcome == kCancelled ? 1602u : row.exitCode)
+        << "ended within seconds, with its exit code";
+    if (row.outcome == kCompletes) {
+        EXPECT_EQ(ReadBytes(addIn), kAddIn);
+        const std::string set = row.exe ? "R:\\" : Cp936(installSet);
+        EXPECT_THAT(LinesOf(ReadBytes(hostProfile)),
+                    testing::IsSupersetOf({"FilePath=" + set + "\\Qorvel.xltm",
+                                           "DtPath=" + set + "\\Data\\Qorvel.mdb"}));
+        EXPECT_THAT(TreeOf(excel), testing::ElementsAre(Key("QorvelProfile.ini")));
+        EXPECT_THAT(host.Calls(), testing::Contains("Invoke Application 1033 2").Times(1))
+            << "host starts";
+    } else {
+        EXPECT_EQ(TreeOf(excel), TreeOf(startup)) << "both empty";
+        if (row.outcome == kCancelled && !row.outOfProcess) {
+            EXPECT_THAT(host.Calls(), testing::IsEmpty()) << "the host was asked";
+        }
+    }
+    EXPECT_EQ(PlantedDllsLoaded(), "");
+}
+
+const auto kOk = [](ProgramsTest&, HWND w) { Click(Button(w, kOK)); };
+const auto kEnter = [](ProgramsTest&, HWND w) { PressKey(w, VK_RETURN); };
+const auto kClose = [](ProgramsTest&, HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); };
+const auto kNothing = [](ProgramsTest&) {};
+
+const UserRow kUserRows[] = {
+    // Esc does nothing: posted keys are handled in order, so once Tab has moved the focus, Esc has
+    // been handled and the window is still there.
+    {"Esc, then OK", kNothing,
+     [](ProgramsTest&, HWND w) {
+         PressKey(w, VK_ESCAPE);
+         PressKey(w, VK_TAB);
+         ASSERT_TRUE(WaitForFocus(w, Button(w, kCancel)));
+         Click(Button(w, kOK));
+     },
+     kCompletes},
+    {"Enter right after start", kNothing, kEnter, kCompletes},
+    // The test prefix maps R: to a folder of the build.
+    {"install set at a drive root",
+     [](ProgramsTest& t) {
+         CopyFileW(t.setupExe.c_str(), L"R:\\Setup.exe", FALSE);
+         WriteBytes(L"R:\\setup.xla", kAddIn);
+         WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
+     },
+     kOk, kCompletes, L"", 0, false, L"R:\\Setup.exe"},
+    {"no setup.xla", [](ProgramsTest& t) { DeleteFileW((t.installSet + L"\\setup.xla").c_str()); },
+     kEnter, kReports, L"运行时错误 '53'：\n\n找不到要复制的文件：\n", 53},
+    // The mouse pressed on Cancel and released off it gives Cancel the focus without making it
+    // the default button: Enter then reaches the window as IDOK, and presses Cancel.
+    {"Cancel pressed and released off it, Enter", kNothing,
+     [](ProgramsTest&, HWND w) {
+         const HWND cancel = Button(w, kCancel);
+         PostMessageW(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+         PostMessageW(cancel, WM_LBUTTONUP, 0, MAKELPARAM(-50, -50));
+         ASSERT_TRUE(WaitForFocus(w, cancel));
+         PressKey(w, VK_RETURN);
+     },
+     kCancelled},
+    {"Cancel", kNothing, [](ProgramsTest&, HWND w) { Click(Button(w, kCancel)); }, kCancelled},
+    {"close command", kNothing, kClose, kCancelled},
+    // Setup still ends within seconds, and holds no lock after that.
+    {"host hangs when let go", Answer(L"HangOnRelease", L"1"), kEnter, kCompletes},
+    // Meanwhile the window keeps its buttons disabled, and a second click does nothing; the close
+    // command stops the wait, and nothing has changed.
+    {"host slow to start, OK clicked twice", Answer(L"StartDelay", L"5"),
+     [](ProgramsTest& t, HWND w) {
+         Click(Button(w, kOK));
+         Click(Button(w, kOK));
+         Sleep(1500);  // well into the host's start
+         EXPECT_EQ(FindTopWindow(t.program->id(), L"#32770", nullptr), nullptr);
+         EXPECT_FALSE(IsWindowEnabled(Button(w, kOK)) || IsWindowEnabled(Button(w, kCancel)));
+         kClose(t, w);
+     },
+     kCancelled, L"", 0, true},
+    // Where COM does not hand the cancelled call back (Wine), Setup still ends within seconds.
+    {"host hangs, the close command", Answer(L"HangOnRead", L"Version"),
+     [](ProgramsTest& t, HWND w) {
+         Click(Button(w, kOK));
+         Sleep(2000);
+         kClose(t, w);
+     },
+     kCancelled, L"", 0, true},
+    {"host ends during Version", Answer(L"ExitOnRead", L"Version"), kEnter, kReports,
+     L"运行时错误 '462'：\n\nMicrosoft Excel 意外结束（可能已崩溃或被关闭）。"
+     L"安装未做任何更改，请重新运行 Setup：\nVersion（错误代码 0x800706BE）",
+     462, true},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, WhatTheUserDoes, testing::ValuesIn(kUserRows), kRowName);
+
+// The add-in's settings, beside those of other programs of the same maker.
+constexpr wchar_t kMaker[] = L"Software\\VB and VBA Program Settings\\Halvorsk";
+const std::wstring kSettings = std::wstring(kMaker) + L"\\Vorn\\Window";
+const std::wstring kSibling = std::wstring(kMaker) + L"\\Other";
+
+bool ValueExists(const std::wstring& key) {
+    return RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"v", RRF_RT_ANY, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
+}
+
+struct RemovalRow {
+    const char* name;
+    std::function<void(ProgramsTest&)> arrange;
+    const wchar_t* notice;
+    DWORD exitCode;
+    bool addInRemains = true;
+    DWORD heldFor = 0;          // the add-in held open by another program for so long
+    bool outOfProcess = false;  // in process, the stand-in would end the remover itself
+};
+
+class TheRemover : public testing::TestWithParam<RemovalRow>, public ProgramsTest {};
+
+// The add-in installed, in Excel's start-up folder beside another workbook, and the settings:
+// whatever stands in the way, the settings go and nothing else does, and the notice says what is
+// left. The notice shows within three seconds of the start, however long Excel takes to answer,
+// captioned 提示, owned by no window, with the focus on its button; Enter ends the program with
+// its exit code.
+TEST_P(TheRemover, SaysWhatIsLeft) {
+    const RemovalRow& row = GetParam();
+    if (row.outOfProcess && !StandInHost::OutOfProcess()) {
+        GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kMaker);
+    for (const auto& key : {std::wstring(kMaker), kSettings, kSibling}) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"v", REG_SZ, L"1", 4);
+    }
+    WriteBytes(addIn, kAddIn);
+    WriteBytes(startup + L"\\Personal.xlsb", "another workbook");
+    WriteBytes(hostProfile, kShipped);
+    row.arrange(*this);
+    std::optional<LockedFile> held;
+    if (row.heldFor) held.emplace(addIn, row.heldFor);
+
+    program = std::make_unique<Program>(removerExe);
+    EXPECT_NE(WaitForWindow(*program, nullptr, L"提示", 3000), nullptr) << "no window at once";
+    const HWND notice = WaitForWindowWithFocus(*program, L"提示", 20000);
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(Utf8(TextOf(GetDlgItem(notice, 100))), Utf8(row.notice));
+    EXPECT_EQ(FocusIn(notice), GetDlgItem(notice, 101)) << "the focus is not on the button";
+    EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
+    PressKey(notice, VK_RETURN);
+    EXPECT_EQ(program->WaitForExit(), row.exitCode);
+    held.reset();
+    EXPECT_EQ(fs::exists(addIn), row.addInRemains);
+    EXPECT_FALSE(ValueExists(kSettings));
+    EXPECT_TRUE(ValueExists(kSibling) && ValueExists(kMaker));
+    EXPECT_EQ(ReadBytes(startup + L"\\Personal.xlsb"), "another workbook");
+    EXPECT_EQ(ReadBytes(hostProfile), kShipped);
+    EXPECT_EQ(PlantedDllsLoaded(), "");
+    RegDeleteTreeW(HKEY_CURRENT_USER, kMaker);
+}
+
+const auto kInPlace = [](ProgramsTest&) {};
+const RemovalRow kRemovalRows[] = {
+    {"removed", kInPlace, kRemoved, 0, false},
+    {"nothing left to remove", [](ProgramsTest& t) { DeleteFileW(t.addIn.c_str()); }, kRemoved, 0,
+     false},
+    // A read-only add-in (from an installer that copied it off a CD) is removed all the same; one
+    // that a virus scanner holds for a moment is waited for.
+    {"add-in read-only",
+     [](ProgramsTest& t) { SetFileAttributesW(t.addIn.c_str(), FILE_ATTRIBUTE_READONLY); },
+     kRemoved, 0, false},
+    {"add-in held for a moment", kInPlace, kRemoved, 0, false, 500},
+    {"add-in held open", kInPlace, L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。", 1603, true,
+     INFINITE},
+    {"a folder at the add-in's place",
+     [](ProgramsTest& t) {
+         DeleteFileW(t.addIn.c_str());
+         fs::create_directories(t.addIn);
+     },
+     L"加载项的位置上是一个\r\n文件夹，未能移除。", 1603},
+    // A start-up folder that is not a complete path would be taken from the current folder.
+    {"StartupPath relative", Answer(L"StartupPath", L"..\\XLSTART"),
+     L"无法确定加载项的位置，\r\n加载项可能仍安装着。", 1603},
+    {"Excel unreachable", Answer(L"CreateFails", L"80080005"),
+     L"无法连接 Excel，\r\n加载项可能仍安装着。", 1603},
+    {"Excel slow to start", Answer(L"StartDelay", L"6"), kRemoved, 0, false, 0, true},
+    {"Excel ends while asked", Answer(L"ExitOnRead", L"StartupPath"),
+     L"无法连接 Excel，\r\n加载项可能仍安装着。", 1603, true, 0, true},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, TheRemover, testing::ValuesIn(kRemovalRows), kRowName);
+
+class OneAtATime : public testing::Test, public ProgramsTest {};
+
+// A second Setup (a double-click too many, two administrators) brings the first one's window to
+// the front and ends (1618) without a window of its own; a remover meanwhile removes nothing and
+// says so (1618); where the lock is held and no Setup window can be found (a Setup in another
+// session, or one that is ending), Setup says so.
+TEST_F(OneAtATime, SetupAndRemover) {
+    const HWND first = Start(setupExe);
+    ASSERT_NE(first, nullptr);
+    {
+        Program other(TestProgram(L"minimal_window.exe"));
+        ASSERT_NE(WaitForWindowWithFocus(other, L"minimal"), nullptr);
+        Program second(setupExe);
+        EXPECT_EQ(second.WaitForExit(), 1618u);
+        EXPECT_EQ(GetForegroundWindow(), first) << "the first Setup is not in front";
+    }
+    WriteBytes(addIn, kAddIn);
+    Program remover(removerExe);
+    const HWND notice = WaitForWindowWithFocus(remover, L"提示");
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(Utf8(TextOf(GetDlgItem(notice, 100))),
+              Utf8(L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。"));
+    PressKey(notice, VK_RETURN);
+    EXPECT_EQ(remover.WaitForExit(), 1618u);
+    EXPECT_EQ(ReadBytes(addIn), kAddIn);
+    PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(program->WaitForExit(), 1602u);
+
+    const InstallationLock held;
+    ASSERT_TRUE(held.taken());
+    Program blocked(setupExe);
+    const HWND box = WaitForWindow(blocked, L"#32770", L"Setup");
+    ASSERT_NE(box, nullptr) << "Setup said nothing";
+    EXPECT_EQ(MessageOf(box).first,
+              Utf8(L"另一个安装或卸载程序正在运行（可能在另一个用户的会话中）。请等它结束后，"
+                   L"再运行 Setup。"));
+    PressKey(box, VK_RETURN);
+    EXPECT_EQ(blocked.WaitForExit(), 1618u);
+}
+
+// DLLs named like system DLLs that Windows' components load late (the common controls, COM,
+// input, security), planted in the install set, are never loaded by Setup or the remover: their
+// rows run in windows.planted_dlls, where WINEDLLOVERRIDES loads native DLLs first for the
+// planted names (Wine prefers its built-in ones). A program without the hardening loads some of
+// them, which shows that the plant works.
+TEST_F(OneAtATime, PlantedDllsLoadIntoAProgramWithoutHardening) {
+    ASSERT_FALSE(planted.empty()) << "WINEDLLOVERRIDES names no DLLs to plant: proves nothing";
+    const std::wstring control = installSet + L"\\minimal_window.exe";
+    CopyFileW(TestProgram(L"minimal_window.exe").c_str(), control.c_str(), FALSE);
+    Program unhardened(control);
+    EXPECT_NE(WaitForWindow(unhardened, nullptr, L"minimal"), nullptr);
+    Sleep(500);
+    EXPECT_NE(PlantedDllsLoaded(), "");
+}
+
+}  // namespace
