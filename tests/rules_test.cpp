@@ -3,9 +3,6 @@
 // version takes, what each failure is reported as, and what the remover's notice says.
 #include <windows.h>
 
-#include <algorithm>
-#include <numeric>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -67,12 +64,13 @@ TEST_P(BusyWait, RejectedCallsAreRepeatedForUpToThirtySeconds) {
     EXPECT_EQ(got, static_cast<int>(tries.size()) <= row.rejections ? row.rejection : row.answer);
     if (row.tries) {
         EXPECT_EQ(tries.size(), row.tries);
-    } else {
-        EXPECT_LE(tries.back(), host::kBusyLimitMs) << "the last try falls within the limit";
-        EXPECT_GT(tries.back() + row.callTakes, host::kBusyLimitMs - 1000) << "given up early";
+    } else {  // the last try falls within the limit, and not more than a pause before it
+        EXPECT_THAT(tries.back(),
+                    testing::AllOf(testing::Le(host::kBusyLimitMs),
+                                   testing::Gt(host::kBusyLimitMs - 1000 - row.callTakes)));
     }
     EXPECT_THAT(clock.pauses, testing::Each(testing::Le(1000u)));
-    if (!clock.pauses.empty() && row.callTakes == 0) {
+    if (row.callTakes == 0 && !clock.pauses.empty()) {
         EXPECT_LE(clock.pauses.front(), 100u) << "the first pause is short";
     }
 }
@@ -109,23 +107,6 @@ const CutRow kCuts[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, CutValue, testing::ValuesIn(kCuts), kRowName);
 
-// Bytes that are not text in code page 936 would be written back as "?": the line is named.
-struct CodePageRow {
-    const char* name;
-    std::string_view bytes;
-    int firstBadLine;
-};
-using CodePageText = testing::TestWithParam<CodePageRow>;
-TEST_P(CodePageText, NamesTheFirstLineThatIsNot) {
-    EXPECT_EQ(profile::FirstLineNotInCodePage(GetParam().bytes), GetParam().firstBadLine);
-}
-const CodePageRow kCodePageRows[] = {
-    {"text", "[CurveInformation]\r\nUser=\xCA\xB5\xD1\xE9\xCA\xD2\r\n", 0},
-    {"stray byte", "[CurveInformation]\r\nUser=\xA1\x20\r\n", 2},
-    {"lone lead byte at the end", "[CurveInformation]\r\n\r\nVer=2.0\xFE", 3},
-};
-INSTANTIATE_TEST_SUITE_P(Rows, CodePageText, testing::ValuesIn(kCodePageRows), kRowName);
-
 // Only version 14 takes the .xltm template. The host writes its version in locale 1033; this also
 // runs where the user's decimal separator is a comma, which would read "14.0" as 140.
 struct VersionRow {
@@ -139,12 +120,9 @@ TEST_P(Template, ForVersion) {
     EXPECT_STREQ(got, GetParam().templateName);
 }
 const VersionRow kVersions[] = {
-    {"v14_0", L"14.0", "\\Qorvel.xltm"},
-    {"v14", L"14", "\\Qorvel.xltm"},
-    {"v16_0", L"16.0", "\\Qorvel.xlt"},
-    {"v14_5", L"14.5", "\\Qorvel.xlt"},
-    {"letters", L"abc", nullptr},
-    {"empty", L"", nullptr},
+    {"v14_0", L"14.0", "\\Qorvel.xltm"},    {"v14", L"14", "\\Qorvel.xltm"},
+    {"v16_0", L"16.0", "\\Qorvel.xlt"},     {"v14_5", L"14.5", "\\Qorvel.xlt"},
+    {"letters", L"abc", nullptr},           {"empty", L"", nullptr},
     {"three parts", L"16.0.1234", nullptr},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Template, testing::ValuesIn(kVersions), kRowName);
@@ -189,8 +167,7 @@ const ReportRow kReports[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, ErrorReport, testing::ValuesIn(kReports), kRowName);
 
-// The remover's notice for each outcome, and its exit code; every notice fits the label (193 × 57
-// pixels at 96 dpi, 宋体 10.5 pt) without clipping.
+// The remover's notice for each outcome, and its exit code.
 struct NoticeRow {
     const char* name;
     removal::Outcome outcome;
@@ -199,21 +176,8 @@ struct NoticeRow {
 };
 using Notice = testing::TestWithParam<NoticeRow>;
 TEST_P(Notice, SaysWhatIsLeft) {
-    const std::wstring text = removal::NoticeText(GetParam().outcome);
-    EXPECT_EQ(Utf8(text), Utf8(GetParam().notice));
+    EXPECT_EQ(Utf8(removal::NoticeText(GetParam().outcome)), Utf8(GetParam().notice));
     EXPECT_EQ(removal::ExitCodeOf(GetParam().outcome), GetParam().exitCode);
-
-    LOGFONTW font = {};
-    font.lfHeight = -14;
-    font.lfCharSet = GB2312_CHARSET;
-    lstrcpyW(font.lfFaceName, L"宋体");
-    const UniqueHfont songTi(CreateFontIndirectW(&font));
-    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
-    const SelectedObject selected(dc.get(), songTi.get());
-    RECT area = {0, 0, 193, 0};
-    DrawTextW(dc.get(), text.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-    EXPECT_LE(area.right, 193);
-    EXPECT_LE(area.bottom, 57);
 }
 // The single outcomes' notices are the remover's end-to-end rows; here those that combine.
 const NoticeRow kNotices[] = {

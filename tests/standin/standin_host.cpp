@@ -13,7 +13,6 @@
 // starts a program and the program inherits them:
 //   Path, StartupPath, Version   the texts it answers (Version: 14.0 when not set);
 //   CreateFails                  an HRESULT (hex) that creating the object fails with;
-//   FailRead                     a property whose read fails (E_FAIL);
 //   ExitOnRead                   a property whose read ends the process at once, as a kill would:
 //                                in process that is the program itself, out of process the host;
 //   HangOnRead                   a property whose read gets no answer for HangMs, as a hung Excel;
@@ -142,7 +141,6 @@ public:
         if (!known || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
         if (AnswerNames(L"HangOnRead", name)) Hang();
         if (AnswerNames(L"ExitOnRead", name)) TerminateProcess(GetCurrentProcess(), 99);
-        if (AnswerNames(L"FailRead", name)) return E_FAIL;
         VariantInit(result);
         if (name == L"Application") {
             result->vt = VT_DISPATCH;

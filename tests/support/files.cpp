@@ -76,7 +76,8 @@ std::vector<std::string> StandInHost::Calls() const {
 bool StandInHost::OutOfProcess() {
     wchar_t clsid[40];
     StringFromGUID2(host::kGlobalClsid, clsid, 40);
-    const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\LocalServer32";
+    const std::wstring key =
+        std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\LocalServer32";
     return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr,
                         nullptr) == ERROR_SUCCESS;
 }
