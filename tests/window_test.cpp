@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -36,11 +37,11 @@ struct DrawnRow {
     bool centred;         // on the work area, or where Windows put it
 };
 
-// A control of this process as the screen shows it: the runs of rows that hold text, as [first,
-// last] row pairs, and the colour of the text. Where the font is smoothed, its edges blend it into
-// the background, so that colour is the pixel farthest from the background.
+// A control of this process as the screen shows it: the rows that hold text, and the colour of
+// the text. Where the font is smoothed, its edges blend into the background, so that colour is the
+// pixel farthest from the background.
 struct Ink {
-    std::vector<std::pair<int, int>> bands;
+    std::vector<int> rows;
     COLORREF colour = 0;
 };
 Ink InkOf(HWND control) {
@@ -55,41 +56,16 @@ Ink InkOf(HWND control) {
     const COLORREF background = GetSysColor(COLOR_BTNFACE);
     Ink ink;
     for (int y = 0, farthest = 0; y < size.cy; ++y) {
-        bool text = false;
         for (int x = 0; x < size.cx; ++x) {
             const COLORREF c = GetPixel(dc.get(), x, y);
             const int distance = abs(GetRValue(c) - GetRValue(background)) +
                                  abs(GetGValue(c) - GetGValue(background)) +
                                  abs(GetBValue(c) - GetBValue(background));
-            if (distance > farthest) {
-                farthest = distance;
-                ink.colour = c;
-            }
-            text = text || distance;
-        }
-        if (text && !ink.bands.empty() && ink.bands.back().second == y - 1) {
-            ink.bands.back().second = y;
-        } else if (text) {
-            ink.bands.push_back({y, y});
+            if (distance && (ink.rows.empty() || ink.rows.back() != y)) ink.rows.push_back(y);
+            if (distance > farthest) std::tie(farthest, ink.colour) = std::pair(distance, c);
         }
     }
     return ink;
-}
-
-// The rows of text of `text` as a label of this size shows it in 宋体 of `points` at `dpi`.
-std::vector<std::pair<int, int>> ReferenceBands(const wchar_t* text, double points, int dpi,
-                                                SIZE size) {
-    LOGFONTW font = {};
-    font.lfHeight = -static_cast<LONG>(points * dpi / 72 + 0.5);
-    font.lfCharSet = GB2312_CHARSET;
-    lstrcpyW(font.lfFaceName, L"宋体");
-    const UniqueHfont songTi(CreateFontIndirectW(&font));
-    const HWND label = CreateWindowExW(0, L"STATIC", text, WS_POPUP, 0, 0, size.cx, size.cy,
-                                       nullptr, nullptr, nullptr, nullptr);
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(songTi.get()), FALSE);
-    const Ink drawn = InkOf(label);
-    DestroyWindow(label);
-    return drawn.bands;
 }
 
 using WindowAsDrawn = testing::TestWithParam<DrawnRow>;
@@ -115,9 +91,20 @@ TEST_P(WindowAsDrawn, AtTheScreensDpi) {
         EXPECT_NEAR(frame.top + frame.bottom, work.top + work.bottom, 2);
     }
 
+    // The same text drawn by a plain static control of the label's size, in 宋体 of its size.
+    LOGFONTW font = {};
+    font.lfHeight = -static_cast<LONG>(row.points * dpi / 72 + 0.5);
+    font.lfCharSet = GB2312_CHARSET;
+    lstrcpyW(font.lfFaceName, L"宋体");
+    const UniqueHfont songTi(CreateFontIndirectW(&font));
+    const SIZE size = ClientSize(label);
+    const HWND reference = CreateWindowExW(0, L"STATIC", row.text, WS_POPUP, 0, 0, size.cx, size.cy,
+                                           nullptr, nullptr, nullptr, nullptr);
+    SendMessageW(reference, WM_SETFONT, reinterpret_cast<WPARAM>(songTi.get()), FALSE);
     const Ink drawn = InkOf(label);
     EXPECT_EQ(drawn.colour, row.ink);
-    EXPECT_EQ(drawn.bands, ReferenceBands(row.text, row.points, dpi, ClientSize(label)));
+    EXPECT_EQ(drawn.rows, InkOf(reference).rows);
+    DestroyWindow(reference);
 
     DestroyWindow(window);
     MSG left;  // what the window's end left in this thread's queue: its WM_QUIT is not the test's
