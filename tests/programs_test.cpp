@@ -2,6 +2,7 @@
 // them: one row per way out of each.
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <functional>
 #include <memory>
@@ -30,6 +31,15 @@ constexpr wchar_t kRemoved[] = L"Morvane\r\n\r\n已从你的系统中移除!";
 // A row's arrangement: the stand-in host answers `key` with `value`.
 auto Answer(const wchar_t* key, const wchar_t* value) {
     return [=](auto& test) { test.host.Set(key, value); };
+}
+
+// The build's programs folder, or the one QORVEL_TEST_BIN_DIR names (a Unix path), on drive Z:.
+std::wstring BinFolder() {
+    wchar_t named[MAX_PATH];
+    const bool isNamed = GetEnvironmentVariableW(L"QORVEL_TEST_BIN_DIR", named, MAX_PATH) != 0;
+    std::wstring folder = L"Z:" + (isNamed ? named : fs::u8path(QORVEL_BIN_DIR).wstring());
+    std::replace(folder.begin(), folder.end(), L'/', L'\\');
+    return folder;
 }
 
 // The test-only programs stand beside this test program.
@@ -75,8 +85,8 @@ public:
     // Starts Setup and gives its window, once it is ready for keys.
     HWND Start(const std::wstring& exe) {
         program = std::make_unique<Program>(exe);
-        const HWND window = WaitForWindowWithFocus(*program, L"安装");
-        EXPECT_NE(window, nullptr) << "Setup showed no window";
+        const HWND window = WaitForWindow(*program, nullptr, L"安装");
+        EXPECT_TRUE(window && WaitForFocus(window)) << "Setup showed no window";
         return window;
     }
 
@@ -326,7 +336,8 @@ TEST_F(OneAtATime, SetupAndRemover) {
     ASSERT_NE(first, nullptr);
     {
         Program other(TestProgram(L"minimal_window.exe"));
-        ASSERT_NE(WaitForWindowWithFocus(other, L"minimal"), nullptr);
+        const HWND front = WaitForWindow(other, nullptr, L"minimal");
+        ASSERT_TRUE(front && WaitForFocus(front));
         Program second(setupExe);
         EXPECT_EQ(second.WaitForExit(), 1618u);
         EXPECT_EQ(GetForegroundWindow(), first) << "the first Setup is not in front";

@@ -1,35 +1,81 @@
-// Fixtures on disk for the tests: a folder of their own, files as exact bytes, the stand-in host.
+// Fixtures on disk for the tests: a lab PC in a folder of its own, files as exact bytes, the
+// stand-in host.
 #pragma once
 
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "host.h"
 #include "scoped.h"
 
 namespace fs = std::filesystem;
 
 // Text in a code page: CP_UTF8 for messages, 936 for what the profile calls store. The tests' own
 // encoder, independent of the programs' conversion.
-std::string Encode(UINT codePage, std::wstring_view text);
+inline std::string Encode(UINT codePage, std::wstring_view text) {
+    const int length = static_cast<int>(text.size());
+    std::string bytes(static_cast<size_t>(length) * 4, '\0');
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(
+        codePage, 0, text.data(), length, bytes.data(), length * 4, nullptr, nullptr)));
+    return bytes;
+}
 inline std::string Utf8(std::wstring_view text) { return Encode(CP_UTF8, text); }
 inline std::string Cp936(std::wstring_view text) { return Encode(936, text); }
 
 // The non-empty lines of `bytes`, without their line ends.
-std::vector<std::string> LinesOf(std::string_view bytes);
+inline std::vector<std::string> LinesOf(std::string_view bytes) {
+    std::vector<std::string> lines;
+    std::istringstream in{std::string(bytes)};
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
 
 // A file's bytes, or "<missing>".
-std::string ReadBytes(const fs::path& path);
-void WriteBytes(const fs::path& path, std::string_view bytes);
+inline std::string ReadBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file || fs::is_directory(path)) return "<missing>";
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+inline void WriteBytes(const fs::path& path, std::string_view bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) {
+        throw std::runtime_error("cannot write " + Utf8(path.wstring()));
+    }
+}
+
 // Removes a tree, read-only files too.
-void RemoveTree(const fs::path& path);
+inline void RemoveTree(const fs::path& path) {
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(path, ignored)) {
+        SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::remove_all(path, ignored);
+}
+
 // What a folder holds: each file's bytes (a folder's as "<folder>"), by path below it in UTF-8.
-std::map<std::string, std::string> TreeOf(const fs::path& folder);
+inline std::map<std::string, std::string> TreeOf(const fs::path& folder) {
+    std::map<std::string, std::string> tree;
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
+        tree[Utf8(entry.path().lexically_relative(folder).wstring())] =
+            entry.is_directory() ? "<folder>" : ReadBytes(entry.path());
+    }
+    return tree;
+}
 
 // The name of a table's row, for TEST_P: rows are structs whose first member is `name`.
 inline constexpr auto kRowName = [](const auto& info) {
@@ -42,16 +88,33 @@ inline constexpr auto kRowName = [](const auto& info) {
 // for this process and the programs it starts.
 class StandInHost {
 public:
-    explicit StandInHost(std::wstring folder);
+    explicit StandInHost(std::wstring folder) : folder_(std::move(folder)) {
+        fs::create_directories(folder_);
+        WriteBytes(folder_ + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese
+        SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", folder_.c_str());
+    }
     StandInHost(const StandInHost&) = delete;
     StandInHost& operator=(const StandInHost&) = delete;
     ~StandInHost() { SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", nullptr); }
 
-    void Set(const wchar_t* key, const std::wstring& value);
+    void Set(const wchar_t* key, const std::wstring& value) {
+        WritePrivateProfileStringW(L"host", key, value.c_str(),
+                                   (folder_ + L"\\answers.ini").c_str());
+    }
     // Whether this prefix registers the stand-in as a local server, in a process of its own.
-    static bool OutOfProcess();
+    static bool OutOfProcess() {
+        wchar_t clsid[40];
+        StringFromGUID2(host::kGlobalClsid, clsid, 40);
+        const std::wstring key =
+            std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\LocalServer32";
+        return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
+                            nullptr, nullptr) == ERROR_SUCCESS;
+    }
     // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
-    std::vector<std::string> Calls() const;
+    std::vector<std::string> Calls() const {
+        const std::string log = ReadBytes(folder_ + L"\\calls.log");
+        return log == "<missing>" ? std::vector<std::string>() : LinesOf(log);
+    }
 
 private:
     std::wstring folder_;
@@ -61,10 +124,23 @@ private:
 // after): an install set (安装包) with the add-in and its profile, Excel's program and start-up
 // folders, and the stand-in host answering them with version 14.0.
 struct LabPc {
-    LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile);
+    LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile)
+        : root(Emptied(fs::temp_directory_path() / L"qorvel-tests" / name)) {
+        for (const auto& folder : {installSet, excel, startup}) fs::create_directories(folder);
+        WriteBytes(installSet + L"\\setup.xla", addInBytes);
+        WriteBytes(installSet + L"\\QorvelProfile.ini", shippedProfile);
+        host.Set(L"Path", excel);
+        host.Set(L"StartupPath", startup);
+        host.Set(L"Version", L"14.0");
+    }
     LabPc(const LabPc&) = delete;
     LabPc& operator=(const LabPc&) = delete;
     ~LabPc() { RemoveTree(root); }
+
+    static fs::path Emptied(const fs::path& folder) {
+        RemoveTree(folder);
+        return folder;
+    }
 
     fs::path root;
     std::wstring installSet = root / L"安装包";
@@ -79,7 +155,16 @@ struct LabPc {
 // only when given, as a virus scanner holds a file that was just written.
 class LockedFile {
 public:
-    explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE);
+    explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE)
+        : handle_(OwnFileHandle(
+              CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {
+        if (!handle_) throw std::runtime_error("cannot lock " + Utf8(path));
+        if (milliseconds == INFINITE) return;
+        releaser_ = std::thread([file = handle_.release(), milliseconds] {
+            Sleep(milliseconds);
+            CloseHandle(file);
+        });
+    }
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
     ~LockedFile() {

@@ -1,55 +1,114 @@
 // Drives the real programs from the test: starts them, finds their windows, reads captions,
-// texts, positions and focus, and presses buttons and keys with posted messages.
+// texts, sizes and focus, and presses buttons and keys with posted messages.
 #pragma once
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "files.h"
 #include "scoped.h"
 
-// The build's programs folder as a Windows path (Z:\...\build\bin), or the folder that
-// QORVEL_TEST_BIN_DIR names (a Unix path), as for the programs of a signed release.
-std::wstring BinFolder();
+// The control that has the keyboard focus in `window`'s thread.
+inline HWND FocusIn(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
 
-// A program started by the test; ended by force if it is still running when this goes.
+// A program started by the test, in its own folder; ended by force if it is still running when
+// this goes.
 class Program {
 public:
-    explicit Program(const std::wstring& exe);
+    explicit Program(const std::wstring& exe) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\') + 1);
+        if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.c_str(), &startup, &info)) {
+            throw std::runtime_error("cannot start " + Utf8(exe));
+        }
+        CloseHandle(info.hThread);
+        process_.reset(info.hProcess);
+        id_ = info.dwProcessId;
+    }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
-    ~Program();
+    ~Program() {
+        if (TerminateProcess(process_.get(), 1)) WaitForSingleObject(process_.get(), 5000);
+    }
 
     DWORD id() const { return id_; }
     // Waits for the program to end; gives its exit code, or STILL_ACTIVE after the time-out.
-    DWORD WaitForExit(DWORD milliseconds = 10000);
-    bool Running() const;
+    DWORD WaitForExit(DWORD milliseconds = 10000) {
+        WaitForSingleObject(process_.get(), milliseconds);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+    bool Running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 private:
     UniqueHandle process_;
     DWORD id_ = 0;
 };
 
-// Waits for a visible top-level window of `program` with this class (or any, when null) and
-// caption; gives null after the time-out.
-HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
-                   DWORD milliseconds = 10000);
-// The same, and then waits until a control in it has the focus: the window is ready for keys.
-HWND WaitForWindowWithFocus(const Program& program, const wchar_t* caption,
-                            DWORD milliseconds = 10000);
-// The same for any process (`processId` 0) or a given one, without waiting.
-HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption);
+// A visible top-level window of any process (`processId` 0) or a given one, with this class (or
+// any, when null) and caption (or any).
+inline HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* caption) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className, caption));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if ((!processId || owner == processId) && IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+}
 
-std::wstring TextOf(HWND window);
-SIZE ClientSize(HWND window);
-// The control that has the keyboard focus in `window`'s thread.
-HWND FocusIn(HWND window);
-// Waits until `control` has the focus; gives whether it got it.
-bool WaitForFocus(HWND window, HWND control, DWORD milliseconds = 5000);
+// Waits for such a window of `program`; gives null after the time-out.
+inline HWND WaitForWindow(const Program& program, const wchar_t* className, const wchar_t* caption,
+                          DWORD milliseconds = 10000) {
+    const DWORD start = GetTickCount();
+    do {
+        if (const HWND found = FindTopWindow(program.id(), className, caption)) return found;
+        Sleep(1);
+    } while (GetTickCount() - start < milliseconds && program.Running());
+    return nullptr;
+}
 
-void Click(HWND button);
+// Waits until `control` has the focus (any control, when null): the window is ready for keys.
+inline bool WaitForFocus(HWND window, HWND control = nullptr, DWORD milliseconds = 5000) {
+    for (const DWORD start = GetTickCount();
+         control ? FocusIn(window) != control : !FocusIn(window); Sleep(10)) {
+        if (GetTickCount() - start >= milliseconds) return false;
+    }
+    return true;
+}
+
+inline std::wstring TextOf(HWND window) {
+    wchar_t text[1024] = {};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
+                        &length);
+    return std::wstring(text, length);
+}
+
+inline SIZE ClientSize(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    return {client.right, client.bottom};
+}
+
+inline void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
 // Posts a key press to the control that has the focus now, as the keyboard would send it. Keys
 // that move the focus must be waited for (WaitForFocus) before the next key is pressed.
-void PressKey(HWND window, UINT virtualKey);
+inline void PressKey(HWND window, UINT virtualKey) {
+    const HWND target = FocusIn(window) ? FocusIn(window) : window;
+    const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
+}
