@@ -181,10 +181,6 @@ TEST_P(Notice, SaysWhatIsLeft) {
 }
 // The single outcomes' notices are the remover's end-to-end rows; here those that combine.
 const NoticeRow kNotices[] = {
-    {"setup runs",
-     {.setupRuns = true},
-     L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。",
-     1618},
     {"refused",
      {.hostReached = true, .addInLocated = true, .addInRemains = true},
      L"加载项未能移除：没有\r\n删除它的权限。",
