@@ -204,6 +204,17 @@ const NoticeRow kNotices[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
 
+// A host that stays busy is waited for (on a clock of the test's own here), and the removal then
+// names it as busy, not as unreachable.
+TEST(Removal, NamesAHostThatStaysBusy) {
+    LabPc pc(L"busy-removal", "", "");
+    pc.host.Set(L"RejectCalls", L"1000000");
+    FakeClock clock;
+    ComPtr<IDispatch> application;
+    EXPECT_EQ(Utf8(removal::NoticeText(removal::RemoveAll(application, clock))),
+              Utf8(L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。"));
+}
+
 // After the programs' hardening, a DLL that stands only beside the program (planted_dll.dll
 // stands beside this test program) is not loaded by name; before it, it is, which shows that the
 // plant works.
