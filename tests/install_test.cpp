@@ -9,7 +9,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fake_clock.h"
 #include "file_ops.h"
 #include "files.h"
 #include "install.h"
@@ -36,13 +35,41 @@ std::string Today() {
            std::to_string(now.wDay);
 }
 
-struct InstallRow;
+// A clock that runs thirty times as fast as the real one: a minute passes in two seconds.
+struct FastClock final : host::Clock {
+    DWORD Now() override { return GetTickCount() * 30; }
+    void Pause(DWORD milliseconds) override { Sleep(milliseconds / 30); }
+};
+
+enum Needs { kNothing, kHostOutOfProcess, kSmallDisk };
+
+// Whether the test prefix has what a row needs: the host in a process of its own (a hung host in
+// process would be the test itself), or a small disk as drive F: (mounted when the prefix is made
+// by root), which the test fills.
+bool Has(Needs needs) {
+    ULARGE_INTEGER free = {};
+    if (needs == kHostOutOfProcess) return HostOutOfProcess();
+    return needs == kNothing ||
+           (GetDiskFreeSpaceExW(L"F:\\", &free, nullptr, nullptr) && free.QuadPart < 1024 * 1024);
+}
+
+struct InstallRow {
+    const char* name;
+    bool later;  // an earlier installation left its add-in and host profile
+    std::function<void(class Install&)> arrange;
+    int number;                           // the error reported, or 0: the installation completes
+    const wchar_t* subject = L"";         // what the report says
+    std::wstring LabPc::*held = nullptr;  // held open by another program for `heldFor` ms
+    DWORD heldFor = INFINITE;
+    Needs needs = kNothing;
+};
 
 class Install : public testing::TestWithParam<InstallRow>, public LabPc {
 public:
-    Install() : LabPc(L"install", kAddIn, kShipped) {}
+    Install()
+        : LabPc(GetParam().needs == kSmallDisk && Has(kSmallDisk) ? L"F:\\lab" : L"install", kAddIn,
+                kShipped) {}
 
-    std::optional<install::Error> Run() { return install::Run(installSet, application, clock); }
     // What the installation places: everything in Excel's folders, by name, with its bytes.
     auto Placed() const { return std::pair(TreeOf(excel), TreeOf(startup)); }
     // An install set path as it stands in the profile: the folder 安装包 in code page 936.
@@ -50,18 +77,6 @@ public:
 
     std::wstring shipped = installSet + L"\\QorvelProfile.ini";
     std::wstring addInSource = installSet + L"\\setup.xla";
-    FakeClock clock;  // a busy host is waited for at once
-    ComPtr<IDispatch> application;
-};
-
-struct InstallRow {
-    const char* name;
-    bool later;  // an earlier installation left its add-in and host profile
-    std::function<void(Install&)> arrange;
-    int number;                             // the error reported, or 0: the installation completes
-    const wchar_t* subject = L"";           // what the report says
-    std::wstring Install::*held = nullptr;  // held open by another program for `heldFor` ms
-    DWORD heldFor = INFINITE;
 };
 
 // The host profile after a first installation (the shipped one with where the install set's
@@ -71,17 +86,20 @@ struct InstallRow {
 // that the next run starts from where this one did.
 TEST_P(Install, EndsCompleteOrChangesNothing) {
     const InstallRow& row = GetParam();
+    if (!Has(row.needs)) GTEST_SKIP() << "not in this test prefix";
     if (row.later) {
         WriteBytes(hostProfile, kEarlierProfile);
         WriteBytes(addIn, "add-in workbook, release 1");
         WriteBytes(shipped, "[CurveInformation]\r\nVer=2.0\r\n");
-        host.Set(L"Version", L"16.0");
+        Answer(L"Version", L"16.0");
     }
     row.arrange(*this);
     const auto before = Placed();
     std::optional<LockedFile> held;
     if (row.held) held.emplace(this->*row.held, row.heldFor);
-    const auto failure = Run();
+    FastClock clock;
+    ComPtr<IDispatch> application;
+    const auto failure = install::Run(installSet, application, clock);
     held.reset();
     if (row.number) {
         ASSERT_TRUE(failure) << "reported as complete";
@@ -112,15 +130,31 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     for (const auto& placed : {hostProfile, addIn}) {
         EXPECT_EQ(GetFileAttributesW(placed.c_str()) & kProtectiveAttributes, 0u) << Utf8(placed);
     }
-    EXPECT_THAT(host.Calls(), testing::Each(testing::AnyOf(
-                                  HasSubstr(" Application 1033"), HasSubstr(" Path 1033"),
-                                  HasSubstr(" StartupPath 1033"), HasSubstr(" Version 1033"))));
+    EXPECT_THAT(HostCalls(), testing::Each(testing::AnyOf(
+                                 HasSubstr(" Application 1033"), HasSubstr(" Path 1033"),
+                                 HasSubstr(" StartupPath 1033"), HasSubstr(" Version 1033"))));
 }
 
 void SetAttributes(const std::wstring& path, DWORD attributes) {
     SetFileAttributesW(path.c_str(), attributes);
 }
 constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
+
+// Excel's folders on a disk that is full but for `pagesLeft` of 4 KB, holding an earlier add-in and
+// a host profile just under a page, which the edits take past it; a larger add-in to install.
+auto OnAFullDisk(int pagesLeft) {
+    return [=](Install& t) {
+        WriteBytes(t.hostProfile, "[CurveInformation]\r\nOwn=" + std::string(4060, 'k') + "\r\n");
+        WriteBytes(t.addIn, std::string(8192, 'o'));
+        WriteBytes(t.addInSource, std::string(40000, 'n'));
+        const auto page = [&](int n) { return t.root / ("fill" + std::to_string(n)); };
+        int pages = 0;
+        while (pages < 256 &&
+               std::ofstream(page(pages)).write(std::string(4096, 'f').data(), 4096).flush())
+            ++pages;
+        for (int i = 0; i < pagesLeft; ++i) fs::remove(page(--pages));
+    };
+}
 
 const InstallRow kInstallRows[] = {
     {"first installation", false, [](Install&) {}, 0},
@@ -148,11 +182,11 @@ const InstallRow kInstallRows[] = {
      },
      0},
     // A virus scanner holds a file that was just written for a moment: it is waited for.
-    {"add-in held for a moment", true, [](Install&) {}, 0, L"", &Install::addIn, 500},
+    {"add-in held for a moment", true, [](Install&) {}, 0, L"", &LabPc::addIn, 500},
     // Everything the host must answer is asked before the first change.
-    {"version not a number", false, [](Install& t) { t.host.Set(L"Version", L"abc"); },
+    {"version not a number", false, [](Install& t) { t.Answer(L"Version", L"abc"); },
      install::kTypeMismatch, L"“abc”"},
-    {"Path drive-relative", false, [](Install& t) { t.host.Set(L"Path", L"C:Office14"); },
+    {"Path drive-relative", false, [](Install& t) { t.Answer(L"Path", L"C:Office14"); },
      install::kPathNotFound, L"Path = “C:Office14”"},
     {"StartupPath a file", false,
      [](Install& t) {
@@ -168,7 +202,7 @@ const InstallRow kInstallRows[] = {
     {"host folder outside code page 936", false,
      [](Install& t) {
          fs::create_directories(t.root / L"오피스");
-         t.host.Set(L"Path", t.root / L"오피스");
+         t.Answer(L"Path", t.root / L"오피스");
      },
      install::kInvalidArgument, L"오피스"},
     {"install set outside code page 936", false,
@@ -184,87 +218,26 @@ const InstallRow kInstallRows[] = {
      [](Install& t) { WriteBytes(t.shipped, "[CurveInformation]\r\n\r\nVer=2.0\xFE"); },
      install::kInvalidArgument, L"第 3 行"},
     {"add-in open in Excel", true, [](Install&) {}, install::kPermissionDenied, L"Qorv.xla",
-     &Install::addIn},
+     &LabPc::addIn},
+    // Excel that neither answers nor rejects a call (hung, or waiting at a dialog it cannot show)
+    // is given up after a minute. Wine hands the cancelled call back only when the host answers at
+    // last.
+    {"host never answers", false,
+     [](Install& t) {
+         t.Answer(L"HangOnRead", L"Version");
+         t.Answer(L"HangMs", L"6000");
+     },
+     440, L"Version（错误代码 0x80010002）", nullptr, 0, kHostOutOfProcess},
+    // The user is told the disk is full, naming the file, and the old files stay whole, whether the
+    // disk fills before the profile is copied, while its edits are written (the profile call may
+    // then cut the file without a word), or before the add-in is copied.
+    {"disk full before the profile", false, OnAFullDisk(0), install::kDiskFull,
+     L"QorvelProfile.ini", nullptr, 0, kSmallDisk},
+    {"disk full in its edits", false, OnAFullDisk(1), install::kDiskFull, L"QorvelProfile.ini",
+     nullptr, 0, kSmallDisk},
+    {"disk full before the add-in", false, OnAFullDisk(3), install::kDiskFull, L"Qorv.xla", nullptr,
+     0, kSmallDisk},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Install, testing::ValuesIn(kInstallRows), kRowName);
-
-class InstallOnTheEdge : public testing::Test, public LabPc {
-protected:
-    InstallOnTheEdge() : LabPc(L"install-edge", kAddIn, kShipped) {}
-    ComPtr<IDispatch> application;
-};
-
-// Excel that neither answers nor rejects a call (hung, or waiting at a dialog it cannot show) is
-// given up after a minute (on a clock that runs thirty times as fast here), and nothing on disk
-// has changed. Excel runs in a process of its own for this: in process, a hung host would be
-// the test itself (installer.local_server).
-TEST_F(InstallOnTheEdge, HostThatNeverAnswersIsGivenUp) {
-    if (!StandInHost::OutOfProcess()) GTEST_SKIP() << "needs the host in a process of its own";
-    host.Set(L"HangOnRead", L"Version");
-    host.Set(L"HangMs", L"6000");
-    FastClock fast;
-    HRESULT ended = S_OK;
-    host::OnCancelledCallNotHandedBack([&](HRESULT why) { ended = why; });
-    const auto failure = install::Run(installSet, application, fast);
-    host::OnCancelledCallNotHandedBack(nullptr);
-    // Wine hands the cancelled call back only when the host answers at last (after 6 s), Windows at
-    // once: Setup would have told the user and ended before.
-    EXPECT_EQ(ended, RPC_E_CALL_CANCELED);
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(Utf8(failure->subject), Utf8(L"Version（错误代码 0x80010002）"));
-    EXPECT_EQ(TreeOf(excel), TreeOf(startup)) << "both empty";
-    application.Detach();  // letting go would wait for the hung host
-}
-
-// Excel's folders on a disk that fills up: the user is told the disk is full, naming the file, and
-// the old add-in and the old host profile stay whole, whether the disk is full before the profile
-// is copied, while its edits are written (the profile call may then cut the file without a
-// word), or before the add-in is copied. The test prefix mounts a small disk as drive F: when it
-// is made by root.
-TEST_F(InstallOnTheEdge, AFullDiskLeavesTheOldFilesWhole) {
-    if (GetDriveTypeW(L"F:\\") == DRIVE_NO_ROOT_DIR) {
-        GTEST_SKIP() << "no small disk F: (wine-prefix start mounts one when run as root)";
-    }
-    const std::wstring office = L"F:\\Office14", profile = office + L"\\QorvelProfile.ini";
-    const auto page = [](int n) { return L"F:\\fill" + std::to_wstring(n); };
-    const auto clear = [&] {
-        RemoveTree(office);
-        for (int i = 0; DeleteFileW(page(i).c_str()); ++i) {
-        }
-    };
-    clear();
-    fs::create_directories(office + L"\\XLSTART");
-    host.Set(L"Path", office);
-    host.Set(L"StartupPath", office + L"\\XLSTART");
-    WriteBytes(installSet + L"\\setup.xla", std::string(40000, 'n'));
-    // Just under a page: the edits take the profile past it.
-    WriteBytes(profile, "[CurveInformation]\r\nFilePath=D:\\old.xltm\r\nOwn=" +
-                            std::string(4000, 'k') + "\r\n[Other]\r\nKeep=1\r\n");
-    WriteBytes(office + L"\\XLSTART\\Qorv.xla", std::string(8192, 'o'));
-    const auto before = TreeOf(office);
-    // The disk filled with pages, then some of them given back before each run.
-    int pages = 0;
-    for (; pages < 256; ++pages) {
-        std::ofstream fill(fs::path(page(pages)), std::ios::binary);
-        if (!fill.write(std::string(4096, 'f').data(), 4096).flush()) break;
-    }
-    const struct {
-        const char* name;
-        int giveBack;
-        const char* named;
-    } rows[] = {{"no room for the profile's copy", 0, "QorvelProfile.ini"},
-                {"no room for its edits", 1, "QorvelProfile.ini"},
-                {"no room for the add-in", 2, "Qorv.xla"}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        for (int i = 0; i < row.giveBack; ++i) DeleteFileW(page(--pages).c_str());
-        const auto failure = install::Run(installSet, application);
-        ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->number, install::kDiskFull);
-        EXPECT_THAT(Utf8(failure->subject), HasSubstr(row.named));
-        EXPECT_EQ(TreeOf(office), before);
-    }
-    clear();
-}
 
 }  // namespace

@@ -2,7 +2,6 @@
 // them: one row per way out of each.
 #include <windows.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <functional>
 #include <memory>
@@ -18,7 +17,7 @@
 
 namespace {
 
-using testing::Key;
+using testing::StartsWith;
 
 constexpr char kAddIn[] = "add-in workbook";
 constexpr char kShipped[] = "[CurveInformation]\r\nVer=1.5\r\n";
@@ -29,47 +28,35 @@ constexpr wchar_t kCompletion[] =
 constexpr wchar_t kRemoved[] = L"Morvane\r\n\r\n已从你的系统中移除!";
 
 // A row's arrangement: the stand-in host answers `key` with `value`.
-auto Answer(const wchar_t* key, const wchar_t* value) {
-    return [=](auto& test) { test.host.Set(key, value); };
+auto Answering(const wchar_t* key, const wchar_t* value) {
+    return [=](auto& test) { test.Answer(key, value); };
 }
 
-// The build's programs folder, or the one QORVEL_TEST_BIN_DIR names (a Unix path), on drive Z:.
-std::wstring BinFolder() {
-    wchar_t named[MAX_PATH];
-    const bool isNamed = GetEnvironmentVariableW(L"QORVEL_TEST_BIN_DIR", named, MAX_PATH) != 0;
-    std::wstring folder = L"Z:" + (isNamed ? named : fs::u8path(QORVEL_BIN_DIR).wstring());
-    std::replace(folder.begin(), folder.end(), L'/', L'\\');
-    return folder;
-}
-
-// The test-only programs stand beside this test program.
-std::wstring TestProgram(const wchar_t* name) {
+// A file beside this test program: the test-only programs, and the build's programs in ..\bin.
+fs::path BesideTheTest(const wchar_t* name) {
     wchar_t self[MAX_PATH];
     return fs::path(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH)))
-        .replace_filename(name)
-        .wstring();
+        .replace_filename(name);
 }
 
 HWND Button(HWND window, const wchar_t* caption) {
     return FindWindowExW(window, nullptr, L"Button", caption);
 }
 
-// The text of a message box the program shows, and how many buttons it has.
-std::pair<std::string, int> MessageOf(HWND box) {
-    std::pair<std::string, int> message(Utf8(TextOf(GetDlgItem(box, 0xFFFF))), 0);
-    for (HWND b = nullptr; (b = FindWindowExW(box, b, L"Button", nullptr));) {
-        message.second += IsWindowVisible(b);
-    }
-    return message;
-}
+std::string MessageOf(HWND box) { return Utf8(TextOf(GetDlgItem(box, 0xFFFF))); }
 
-// A lab PC with both programs in its install set. Where WINEDLLOVERRIDES loads native DLLs first
-// for many names (windows.planted_dlls), DLLs of those names are planted beside them.
+// A lab PC with both programs in its install set: the build's, or the signed ones in the folder
+// that QORVEL_TEST_BIN_DIR names (a Unix path). Where WINEDLLOVERRIDES loads native DLLs first for
+// many names (windows.planted_dlls), DLLs of those names are planted beside them.
 class ProgramsTest : public LabPc {
 public:
     ProgramsTest() : LabPc(L"programs", kAddIn, kShipped) {
+        wchar_t named[MAX_PATH];
+        const fs::path bin = GetEnvironmentVariableW(L"QORVEL_TEST_BIN_DIR", named, MAX_PATH)
+                                 ? fs::path(L"Z:" + fs::path(named).make_preferred().wstring())
+                                 : BesideTheTest(L"..\\bin");
         for (const auto& exe : {setupExe, removerExe}) {
-            CopyFileW((BinFolder() + exe.substr(exe.rfind(L'\\'))).c_str(), exe.c_str(), FALSE);
+            fs::copy_file(bin / fs::path(exe).filename(), exe);
         }
         wchar_t overrides[4096] = {};
         GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
@@ -77,8 +64,7 @@ public:
         for (std::wstring name; std::getline(names, name, L',');) planted.push_back(name + L".dll");
         if (planted.size() < 25) planted.clear();
         for (const auto& name : planted) {
-            CopyFileW(TestProgram(L"planted_dll.dll").c_str(), (installSet + L"\\" + name).c_str(),
-                      FALSE);
+            fs::copy_file(BesideTheTest(L"planted_dll.dll"), installSet + L"\\" + name);
         }
     }
 
@@ -90,7 +76,21 @@ public:
         return window;
     }
 
-    // The names of the planted DLLs that a program loaded.
+    // Runs the remover: its notice shows within three seconds of the start, however long Excel
+    // takes to answer, captioned 提示 and owned by no window; once it shows the outcome, its button
+    // has the focus, and Enter ends the program. Gives the notice's text and the exit code.
+    std::pair<std::string, DWORD> Remove() {
+        Program remover(removerExe);
+        const HWND notice = WaitForWindow(remover, nullptr, L"提示", 3000);
+        if (!notice) return {"<no window at once>", 0};
+        EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
+        EXPECT_TRUE(WaitForFocus(notice, GetDlgItem(notice, 101), 20000));
+        const std::string text = Utf8(TextOf(GetDlgItem(notice, 100)));
+        PressKey(notice, VK_RETURN);
+        return {text, remover.WaitForExit()};
+    }
+
+    // The names of the planted DLLs that a program loaded: each leaves "<its path>.loaded".
     std::string PlantedDllsLoaded() const {
         std::string names;
         for (const auto& name : planted) {
@@ -105,60 +105,53 @@ public:
     std::vector<std::wstring> planted;
 };
 
-enum Outcome { kCompletes, kReports, kCancelled };
-
 struct UserRow {
     const char* name;
     std::function<void(ProgramsTest&)> arrange;
     std::function<void(ProgramsTest&, HWND window)> act;
-    Outcome outcome;
-    const wchar_t* report = L"";  // the error report shown
-    DWORD exitCode = 0;
+    DWORD exitCode;                // 0: completes, 1602: cancelled, or the error reported
+    const wchar_t* report = L"";   // the error report shown
     bool outOfProcess = false;     // the stand-in host must run in a process of its own
     const wchar_t* exe = nullptr;  // the install set's Setup.exe when null
 };
 
 class WhatTheUserDoes : public testing::TestWithParam<UserRow>, public ProgramsTest {};
 
-// What the user does in Setup, and what follows: the installation completes with its message
-// (owned by the window, one button) and exit code 0, asking the host once; or an error report
-// and its number; or the program ends as cancelled (1602), with nothing written and the host not
-// asked. Where DLLs are planted beside Setup, none is loaded on any path.
+// What the user does in Setup, and what follows, within seconds: the installation completes with
+// its message (owned by the window) and exit code 0, asking the host to start once; or an error
+// report and its number; or the program ends as cancelled (1602), with nothing written and the
+// host not asked. Where DLLs are planted beside Setup, none is loaded on any path.
 TEST_P(WhatTheUserDoes, AndWhatFollows) {
     const UserRow& row = GetParam();
-    if (row.outOfProcess && !StandInHost::OutOfProcess()) {
+    if (row.outOfProcess && !HostOutOfProcess()) {
         GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
     }
+    const bool completes = row.exitCode == 0, cancelled = row.exitCode == 1602;
     row.arrange(*this);
     const HWND window = Start(row.exe ? row.exe : setupExe);
     ASSERT_NE(window, nullptr);
     row.act(*this, window);
-    if (row.outcome != kCancelled) {
+    if (!cancelled) {
         const HWND box = WaitForWindow(*program, L"#32770", L"Setup", 20000);
         ASSERT_NE(box, nullptr) << "no message";
         EXPECT_EQ(GetWindow(box, GW_OWNER), window);
         // The report ends with the path or value involved.
-        const auto [text, buttons] = MessageOf(box);
-        EXPECT_THAT(
-            text, testing::StartsWith(Utf8(row.outcome == kCompletes ? kCompletion : row.report)));
-        EXPECT_EQ(buttons, 1);
+        EXPECT_THAT(MessageOf(box), StartsWith(Utf8(completes ? kCompletion : row.report)));
         PressKey(box, VK_RETURN);
     }
-    EXPECT_EQ(program->WaitForExit(), row.outcome == kCancelled ? 1602u : row.exitCode)
-        << "ended within seconds, with its exit code";
-    if (row.outcome == kCompletes) {
+    EXPECT_EQ(program->WaitForExit(), row.exitCode);
+    if (completes) {
         EXPECT_EQ(ReadBytes(addIn), kAddIn);
         const std::string set = row.exe ? "R:\\" : Cp936(installSet);
         EXPECT_THAT(LinesOf(ReadBytes(hostProfile)),
                     testing::IsSupersetOf({"FilePath=" + set + "\\Qorvel.xltm",
                                            "DtPath=" + set + "\\Data\\Qorvel.mdb"}));
-        EXPECT_THAT(TreeOf(excel), testing::ElementsAre(Key("QorvelProfile.ini")));
-        EXPECT_THAT(host.Calls(), testing::Contains("Invoke Application 1033 2").Times(1))
-            << "host starts";
+        EXPECT_THAT(TreeOf(excel), testing::ElementsAre(testing::Key("QorvelProfile.ini")));
+        EXPECT_THAT(HostCalls(), testing::Contains("Invoke Application 1033 2").Times(1));
     } else {
         EXPECT_EQ(TreeOf(excel), TreeOf(startup)) << "both empty";
-        if (row.outcome == kCancelled && !row.outOfProcess) {
-            EXPECT_THAT(host.Calls(), testing::IsEmpty()) << "the host was asked";
+        if (cancelled && !row.outOfProcess) {
+            EXPECT_THAT(HostCalls(), testing::IsEmpty());
         }
     }
     EXPECT_EQ(PlantedDllsLoaded(), "");
@@ -179,8 +172,8 @@ const UserRow kUserRows[] = {
          ASSERT_TRUE(WaitForFocus(w, Button(w, kCancel)));
          Click(Button(w, kOK));
      },
-     kCompletes},
-    {"Enter right after start", kNothing, kEnter, kCompletes},
+     0},
+    {"Enter right after start", kNothing, kEnter, 0},
     // The test prefix maps R: to a folder of the build.
     {"install set at a drive root",
      [](ProgramsTest& t) {
@@ -188,9 +181,9 @@ const UserRow kUserRows[] = {
          WriteBytes(L"R:\\setup.xla", kAddIn);
          WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
      },
-     kOk, kCompletes, L"", 0, false, L"R:\\Setup.exe"},
-    {"no setup.xla", [](ProgramsTest& t) { DeleteFileW((t.installSet + L"\\setup.xla").c_str()); },
-     kEnter, kReports, L"运行时错误 '53'：\n\n找不到要复制的文件：\n", 53},
+     kOk, 0, L"", false, L"R:\\Setup.exe"},
+    {"no setup.xla", [](ProgramsTest& t) { fs::remove(t.installSet + L"\\setup.xla"); }, kEnter, 53,
+     L"运行时错误 '53'：\n\n找不到要复制的文件：\n"},
     // The mouse pressed on Cancel and released off it gives Cancel the focus without making it
     // the default button: Enter then reaches the window as IDOK, and presses Cancel.
     {"Cancel pressed and released off it, Enter", kNothing,
@@ -201,14 +194,14 @@ const UserRow kUserRows[] = {
          ASSERT_TRUE(WaitForFocus(w, cancel));
          PressKey(w, VK_RETURN);
      },
-     kCancelled},
-    {"Cancel", kNothing, [](ProgramsTest&, HWND w) { Click(Button(w, kCancel)); }, kCancelled},
-    {"close command", kNothing, kClose, kCancelled},
+     1602},
+    {"Cancel", kNothing, [](ProgramsTest&, HWND w) { Click(Button(w, kCancel)); }, 1602},
+    {"close command", kNothing, kClose, 1602},
     // Setup still ends within seconds, and holds no lock after that.
-    {"host hangs when let go", Answer(L"HangOnRelease", L"1"), kEnter, kCompletes},
+    {"host hangs when let go", Answering(L"HangOnRelease", L"1"), kEnter, 0},
     // Meanwhile the window keeps its buttons disabled, and a second click does nothing; the close
     // command stops the wait, and nothing has changed.
-    {"host slow to start, OK clicked twice", Answer(L"StartDelay", L"5"),
+    {"host slow to start, OK clicked twice", Answering(L"StartDelay", L"5"),
      [](ProgramsTest& t, HWND w) {
          Click(Button(w, kOK));
          Click(Button(w, kOK));
@@ -217,19 +210,19 @@ const UserRow kUserRows[] = {
          EXPECT_FALSE(IsWindowEnabled(Button(w, kOK)) || IsWindowEnabled(Button(w, kCancel)));
          kClose(t, w);
      },
-     kCancelled, L"", 0, true},
+     1602, L"", true},
     // Where COM does not hand the cancelled call back (Wine), Setup still ends within seconds.
-    {"host hangs, the close command", Answer(L"HangOnRead", L"Version"),
+    {"host hangs, the close command", Answering(L"HangOnRead", L"Version"),
      [](ProgramsTest& t, HWND w) {
          Click(Button(w, kOK));
          Sleep(2000);
          kClose(t, w);
      },
-     kCancelled, L"", 0, true},
-    {"host ends during Version", Answer(L"ExitOnRead", L"Version"), kEnter, kReports,
+     1602, L"", true},
+    {"host ends during Version", Answering(L"ExitOnRead", L"Version"), kEnter, 462,
      L"运行时错误 '462'：\n\nMicrosoft Excel 意外结束（可能已崩溃或被关闭）。"
      L"安装未做任何更改，请重新运行 Setup：\nVersion（错误代码 0x800706BE）",
-     462, true},
+     true},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, WhatTheUserDoes, testing::ValuesIn(kUserRows), kRowName);
 
@@ -257,12 +250,10 @@ class TheRemover : public testing::TestWithParam<RemovalRow>, public ProgramsTes
 
 // The add-in installed, in Excel's start-up folder beside another workbook, and the settings:
 // whatever stands in the way, the settings go and nothing else does, and the notice says what is
-// left. The notice shows within three seconds of the start, however long Excel takes to answer,
-// captioned 提示, owned by no window, with the focus on its button; Enter ends the program with
-// its exit code.
+// left.
 TEST_P(TheRemover, SaysWhatIsLeft) {
     const RemovalRow& row = GetParam();
-    if (row.outOfProcess && !StandInHost::OutOfProcess()) {
+    if (row.outOfProcess && !HostOutOfProcess()) {
         GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, kMaker);
@@ -275,16 +266,7 @@ TEST_P(TheRemover, SaysWhatIsLeft) {
     row.arrange(*this);
     std::optional<LockedFile> held;
     if (row.heldFor) held.emplace(addIn, row.heldFor);
-
-    program = std::make_unique<Program>(removerExe);
-    const HWND notice = WaitForWindow(*program, nullptr, L"提示", 3000);
-    ASSERT_NE(notice, nullptr) << "no window at once";
-    // The outcome is shown, and then the button takes the focus.
-    EXPECT_TRUE(WaitForFocus(notice, GetDlgItem(notice, 101), 20000));
-    EXPECT_EQ(Utf8(TextOf(GetDlgItem(notice, 100))), Utf8(row.notice));
-    EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
-    PressKey(notice, VK_RETURN);
-    EXPECT_EQ(program->WaitForExit(), row.exitCode);
+    EXPECT_EQ(Remove(), std::pair(Utf8(row.notice), row.exitCode));
     held.reset();
     EXPECT_EQ(fs::exists(addIn), row.addInRemains);
     EXPECT_FALSE(ValueExists(kSettings));
@@ -298,8 +280,7 @@ TEST_P(TheRemover, SaysWhatIsLeft) {
 const auto kInPlace = [](ProgramsTest&) {};
 const RemovalRow kRemovalRows[] = {
     {"removed", kInPlace, kRemoved, 0, false},
-    {"nothing left to remove", [](ProgramsTest& t) { DeleteFileW(t.addIn.c_str()); }, kRemoved, 0,
-     false},
+    {"nothing left to remove", [](ProgramsTest& t) { fs::remove(t.addIn); }, kRemoved, 0, false},
     // A read-only add-in (from an installer that copied it off a CD) is removed all the same; one
     // that a virus scanner holds for a moment is waited for.
     {"add-in read-only",
@@ -310,17 +291,17 @@ const RemovalRow kRemovalRows[] = {
      INFINITE},
     {"a folder at the add-in's place",
      [](ProgramsTest& t) {
-         DeleteFileW(t.addIn.c_str());
+         fs::remove(t.addIn);
          fs::create_directories(t.addIn);
      },
      L"加载项的位置上是一个\r\n文件夹，未能移除。", 1603},
     // A start-up folder that is not a complete path would be taken from the current folder.
-    {"StartupPath relative", Answer(L"StartupPath", L"..\\XLSTART"),
+    {"StartupPath relative", Answering(L"StartupPath", L"..\\XLSTART"),
      L"无法确定加载项的位置，\r\n加载项可能仍安装着。", 1603},
-    {"Excel unreachable", Answer(L"CreateFails", L"80080005"),
+    {"Excel unreachable", Answering(L"CreateFails", L"80080005"),
      L"无法连接 Excel，\r\n加载项可能仍安装着。", 1603},
-    {"Excel slow to start", Answer(L"StartDelay", L"6"), kRemoved, 0, false, 0, true},
-    {"Excel ends while asked", Answer(L"ExitOnRead", L"StartupPath"),
+    {"Excel slow to start", Answering(L"StartDelay", L"6"), kRemoved, 0, false, 0, true},
+    {"Excel ends while asked", Answering(L"ExitOnRead", L"StartupPath"),
      L"无法连接 Excel，\r\n加载项可能仍安装着。", 1603, true, 0, true},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, TheRemover, testing::ValuesIn(kRemovalRows), kRowName);
@@ -335,22 +316,16 @@ TEST_F(OneAtATime, SetupAndRemover) {
     const HWND first = Start(setupExe);
     ASSERT_NE(first, nullptr);
     {
-        Program other(TestProgram(L"minimal_window.exe"));
+        Program other(BesideTheTest(L"minimal_window.exe"));
         const HWND front = WaitForWindow(other, nullptr, L"minimal");
         ASSERT_TRUE(front && WaitForFocus(front));
-        Program second(setupExe);
-        EXPECT_EQ(second.WaitForExit(), 1618u);
+        EXPECT_EQ(Program(setupExe).WaitForExit(), 1618u);
         EXPECT_EQ(GetForegroundWindow(), first) << "the first Setup is not in front";
     }
     WriteBytes(addIn, kAddIn);
-    Program remover(removerExe);
-    const HWND notice = WaitForWindow(remover, nullptr, L"提示");
-    ASSERT_NE(notice, nullptr);
-    EXPECT_TRUE(WaitForFocus(notice, GetDlgItem(notice, 101)));
-    EXPECT_EQ(Utf8(TextOf(GetDlgItem(notice, 100))),
-              Utf8(L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。"));
-    PressKey(notice, VK_RETURN);
-    EXPECT_EQ(remover.WaitForExit(), 1618u);
+    EXPECT_EQ(Remove(),
+              std::pair(Utf8(L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。"),
+                        1618ul));
     EXPECT_EQ(ReadBytes(addIn), kAddIn);
     PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(program->WaitForExit(), 1602u);
@@ -360,7 +335,7 @@ TEST_F(OneAtATime, SetupAndRemover) {
     Program blocked(setupExe);
     const HWND box = WaitForWindow(blocked, L"#32770", L"Setup");
     ASSERT_NE(box, nullptr) << "Setup said nothing";
-    EXPECT_EQ(MessageOf(box).first,
+    EXPECT_EQ(MessageOf(box),
               Utf8(L"另一个安装或卸载程序正在运行（可能在另一个用户的会话中）。请等它结束后，"
                    L"再运行 Setup。"));
     PressKey(box, VK_RETURN);
@@ -375,7 +350,7 @@ TEST_F(OneAtATime, SetupAndRemover) {
 TEST_F(OneAtATime, PlantedDllsLoadIntoAProgramWithoutHardening) {
     ASSERT_FALSE(planted.empty()) << "WINEDLLOVERRIDES names no DLLs to plant: proves nothing";
     const std::wstring control = installSet + L"\\minimal_window.exe";
-    CopyFileW(TestProgram(L"minimal_window.exe").c_str(), control.c_str(), FALSE);
+    fs::copy_file(BesideTheTest(L"minimal_window.exe"), control);
     Program unhardened(control);
     EXPECT_NE(WaitForWindow(unhardened, nullptr, L"minimal"), nullptr);
     Sleep(500);

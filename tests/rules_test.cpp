@@ -8,7 +8,6 @@
 
 #include "dll_search.h"
 #include "fLanguage.h"
-#include "fake_clock.h"
 #include "files.h"
 #include "host.h"
 #include "install.h"
@@ -18,6 +17,17 @@
 namespace {
 
 using testing::HasSubstr;
+
+// A clock for the busy wait that moves only when it pauses, and records its pauses.
+struct FakeClock final : host::Clock {
+    DWORD now = 0;
+    std::vector<DWORD> pauses;
+    DWORD Now() override { return now; }
+    void Pause(DWORD milliseconds) override {
+        pauses.push_back(milliseconds);
+        now += milliseconds;
+    }
+};
 
 struct FolderPathRow {
     const char* name;
@@ -208,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
 // names it as busy, not as unreachable.
 TEST(Removal, NamesAHostThatStaysBusy) {
     LabPc pc(L"busy-removal", "", "");
-    pc.host.Set(L"RejectCalls", L"1000000");
+    pc.Answer(L"RejectCalls", L"1000000");
     FakeClock clock;
     ComPtr<IDispatch> application;
     EXPECT_EQ(Utf8(removal::NoticeText(removal::RemoveAll(application, clock))),

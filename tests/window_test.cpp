@@ -4,12 +4,12 @@
 
 #include <cstdlib>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "Form1.h"
 #include "fLanguage.h"
-#include "files.h"
 #include "ui_driver.h"
 
 namespace {
@@ -27,24 +27,10 @@ HWND ShowRemoverNotice() {
     return notice.handle();
 }
 
-struct DrawnRow {
-    const char* name;
-    HWND (*show)();
-    SIZE clientTwips;
-    double points;        // the label's 宋体
-    COLORREF ink;         // the label text's colour
-    const wchar_t* text;  // what the label shows, with its line breaks as CR LF
-    bool centred;         // on the work area, or where Windows put it
-};
-
 // A control of this process as the screen shows it: the rows that hold text, and the colour of
 // the text. Where the font is smoothed, its edges blend into the background, so that colour is the
 // pixel farthest from the background.
-struct Ink {
-    std::vector<int> rows;
-    COLORREF colour = 0;
-};
-Ink InkOf(HWND control) {
+std::pair<std::vector<int>, COLORREF> InkOf(HWND control) {
     const SIZE size = ClientSize(control);
     const UniqueWindowDc screen(nullptr);
     const UniqueMemoryDc dc(CreateCompatibleDC(screen.get()));
@@ -54,35 +40,41 @@ Ink InkOf(HWND control) {
     SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()),
                  PRF_CLIENT | PRF_ERASEBKGND);
     const COLORREF background = GetSysColor(COLOR_BTNFACE);
-    Ink ink;
+    std::pair<std::vector<int>, COLORREF> ink;
     for (int y = 0, farthest = 0; y < size.cy; ++y) {
         for (int x = 0; x < size.cx; ++x) {
             const COLORREF c = GetPixel(dc.get(), x, y);
-            const int distance = abs(GetRValue(c) - GetRValue(background)) +
-                                 abs(GetGValue(c) - GetGValue(background)) +
-                                 abs(GetBValue(c) - GetBValue(background));
-            if (distance && (ink.rows.empty() || ink.rows.back() != y)) ink.rows.push_back(y);
-            if (distance > farthest) std::tie(farthest, ink.colour) = std::pair(distance, c);
+            int distance = 0;
+            for (int shift : {0, 8, 16})
+                distance += abs(int(c >> shift & 255) - int(background >> shift & 255));
+            if (distance && (ink.first.empty() || ink.first.back() != y)) ink.first.push_back(y);
+            if (distance > farthest) std::tie(farthest, ink.second) = std::pair(distance, c);
         }
     }
     return ink;
 }
 
+struct DrawnRow {
+    const char* name;
+    HWND (*show)();
+    int clientWidth, clientHeight;  // twips
+    double points;                  // the label's 宋体
+    COLORREF ink;                   // the label text's colour
+    const wchar_t* text;            // what the label shows, with its line breaks as CR LF
+    bool centred;                   // on the work area, or where Windows put it
+};
 using WindowAsDrawn = testing::TestWithParam<DrawnRow>;
 
 // The client area is its twips at the screen's DPI, Setup's window centred on the work area; the
 // label shows its lines of text in its colour, as far apart as lines of 宋体 of its size are.
 TEST_P(WindowAsDrawn, AtTheScreensDpi) {
     const DrawnRow& row = GetParam();
-    const HWND window = row.show();
-    const HWND label = GetDlgItem(window, 100);
-    const UniqueWindowDc screen(nullptr);
-    const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
+    const HWND window = row.show(), label = GetDlgItem(window, 100);
+    const int dpi = GetDeviceCaps(UniqueWindowDc(nullptr).get(), LOGPIXELSY);
     const SIZE client = ClientSize(window);
     EXPECT_EQ(std::pair(client.cx, client.cy),
-              (std::pair<LONG, LONG>(MulDiv(row.clientTwips.cx, dpi, 1440),
-                                     MulDiv(row.clientTwips.cy, dpi, 1440))));
-
+              (std::pair<LONG, LONG>(MulDiv(row.clientWidth, dpi, 1440),
+                                     MulDiv(row.clientHeight, dpi, 1440))));
     RECT frame, work;
     GetWindowRect(window, &frame);
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -90,22 +82,18 @@ TEST_P(WindowAsDrawn, AtTheScreensDpi) {
         EXPECT_NEAR(frame.left + frame.right, work.left + work.right, 2);
         EXPECT_NEAR(frame.top + frame.bottom, work.top + work.bottom, 2);
     }
-
     // The same text drawn by a plain static control of the label's size, in 宋体 of its size.
-    LOGFONTW font = {};
-    font.lfHeight = -static_cast<LONG>(row.points * dpi / 72 + 0.5);
-    font.lfCharSet = GB2312_CHARSET;
-    lstrcpyW(font.lfFaceName, L"宋体");
-    const UniqueHfont songTi(CreateFontIndirectW(&font));
+    LOGFONTW songTi = {};
+    songTi.lfHeight = -static_cast<LONG>(row.points * dpi / 72 + 0.5);
+    songTi.lfCharSet = GB2312_CHARSET;
+    lstrcpyW(songTi.lfFaceName, L"宋体");
+    const UniqueHfont font(CreateFontIndirectW(&songTi));
     const SIZE size = ClientSize(label);
     const HWND reference = CreateWindowExW(0, L"STATIC", row.text, WS_POPUP, 0, 0, size.cx, size.cy,
                                            nullptr, nullptr, nullptr, nullptr);
-    SendMessageW(reference, WM_SETFONT, reinterpret_cast<WPARAM>(songTi.get()), FALSE);
-    const Ink drawn = InkOf(label);
-    EXPECT_EQ(drawn.colour, row.ink);
-    EXPECT_EQ(drawn.rows, InkOf(reference).rows);
+    SendMessageW(reference, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+    EXPECT_EQ(InkOf(label), std::pair(InkOf(reference).first, row.ink));
     DestroyWindow(reference);
-
     DestroyWindow(window);
     MSG left;  // what the window's end left in this thread's queue: its WM_QUIT is not the test's
     while (PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE)) {
@@ -114,21 +102,12 @@ TEST_P(WindowAsDrawn, AtTheScreensDpi) {
 
 const DrawnRow kWindows[] = {
     // Its lone carriage returns break the line once each: two empty lines between lines of text.
-    {"Setup",
-     ShowSetupWindow,
-     {5700, 3900},
-     10.8,
-     GetSysColor(COLOR_BTNTEXT),
+    {"Setup", ShowSetupWindow, 5700, 3900, 10.8, GetSysColor(COLOR_BTNTEXT),
      L"安装程序将要安装“Morvane”\r\n\r\n\r\n到你的系统中，点击“确定”开始安装,\r\n\r\n\r\n"
      L"点击“取消”将放弃安装！　　　　　　　　　　　",
      true},
-    {"remover",
-     ShowRemoverNotice,
-     {3420, 2160},
-     10.5,
-     RGB(0, 0, 255),
-     L"Morvane\r\n\r\n已从你的系统中移除!",
-     false},
+    {"remover", ShowRemoverNotice, 3420, 2160, 10.5, RGB(0, 0, 255),
+     L"Morvane\r\n\r\n已从你的系统中移除!", false},
 };
 INSTANTIATE_TEST_SUITE_P(Windows, WindowAsDrawn, testing::ValuesIn(kWindows), kRowName);
 

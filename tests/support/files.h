@@ -1,5 +1,5 @@
-// Fixtures on disk for the tests: a lab PC in a folder of its own, files as exact bytes, the
-// stand-in host.
+// Fixtures on disk for the tests: a lab PC in a folder of its own with the stand-in host, files as
+// exact bytes.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 // encoder, independent of the programs' conversion.
 inline std::string Encode(UINT codePage, std::wstring_view text) {
     const int length = static_cast<int>(text.size());
-    std::string bytes(static_cast<size_t>(length) * 4, '\0');
+    std::string bytes(text.size() * 4, '\0');
     bytes.resize(static_cast<size_t>(WideCharToMultiByte(
         codePage, 0, text.data(), length, bytes.data(), length * 4, nullptr, nullptr)));
     return bytes;
@@ -84,62 +84,53 @@ inline constexpr auto kRowName = [](const auto& info) {
     return name;
 };
 
-// The stand-in host's answers and its record of calls, in a folder that the environment names
-// for this process and the programs it starts.
-class StandInHost {
-public:
-    explicit StandInHost(std::wstring folder) : folder_(std::move(folder)) {
-        fs::create_directories(folder_);
-        WriteBytes(folder_ + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese
-        SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", folder_.c_str());
-    }
-    StandInHost(const StandInHost&) = delete;
-    StandInHost& operator=(const StandInHost&) = delete;
-    ~StandInHost() { SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", nullptr); }
+// Whether this prefix registers the stand-in host as a local server, in a process of its own.
+inline bool HostOutOfProcess() {
+    wchar_t clsid[40];
+    StringFromGUID2(host::kGlobalClsid, clsid, 40);
+    const std::wstring key =
+        L"Software\\Classes\\CLSID\\" + std::wstring(clsid) + L"\\LocalServer32";
+    return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
+}
 
-    void Set(const wchar_t* key, const std::wstring& value) {
-        WritePrivateProfileStringW(L"host", key, value.c_str(),
-                                   (folder_ + L"\\answers.ini").c_str());
-    }
-    // Whether this prefix registers the stand-in as a local server, in a process of its own.
-    static bool OutOfProcess() {
-        wchar_t clsid[40];
-        StringFromGUID2(host::kGlobalClsid, clsid, 40);
-        const std::wstring key =
-            std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\LocalServer32";
-        return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
-                            nullptr, nullptr) == ERROR_SUCCESS;
-    }
-    // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
-    std::vector<std::string> Calls() const {
-        const std::string log = ReadBytes(folder_ + L"\\calls.log");
-        return log == "<missing>" ? std::vector<std::string>() : LinesOf(log);
-    }
-
-private:
-    std::wstring folder_;
-};
-
-// A lab PC in a folder of the test's own under the temporary folder (emptied before, removed
-// after): an install set (安装包) with the add-in and its profile, Excel's program and start-up
-// folders, and the stand-in host answering them with version 14.0.
+// A lab PC in a folder of the test's own under the temporary folder, or at `name` when that is a
+// complete path (emptied before, removed after): an install set (安装包) with the add-in and its
+// profile, Excel's program and start-up folders, and the stand-in host answering them (and
+// version 14.0), whose answers and record of calls are in a folder beside it under the temporary
+// folder, which the environment names for this process and the programs it starts.
 struct LabPc {
     LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile)
         : root(Emptied(fs::temp_directory_path() / L"qorvel-tests" / name)) {
-        for (const auto& folder : {installSet, excel, startup}) fs::create_directories(folder);
+        for (const auto& folder : {installSet, excel, startup, hostFolder}) {
+            fs::create_directories(folder);
+        }
         WriteBytes(installSet + L"\\setup.xla", addInBytes);
         WriteBytes(installSet + L"\\QorvelProfile.ini", shippedProfile);
-        host.Set(L"Path", excel);
-        host.Set(L"StartupPath", startup);
-        host.Set(L"Version", L"14.0");
+        WriteBytes(hostFolder + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese
+        WriteBytes(hostFolder + L"\\calls.log", "");
+        SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", hostFolder.c_str());
+        Answer(L"Path", excel);
+        Answer(L"StartupPath", startup);
     }
     LabPc(const LabPc&) = delete;
-    LabPc& operator=(const LabPc&) = delete;
-    ~LabPc() { RemoveTree(root); }
+    ~LabPc() {
+        SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", nullptr);
+        RemoveTree(root);
+        RemoveTree(hostFolder);
+    }
 
     static fs::path Emptied(const fs::path& folder) {
         RemoveTree(folder);
         return folder;
+    }
+    void Answer(const wchar_t* key, const std::wstring& value) const {
+        WritePrivateProfileStringW(L"host", key, value.c_str(),
+                                   (hostFolder + L"\\answers.ini").c_str());
+    }
+    // Every call the host got, in order: "GetIDsOfNames Path 1033", "Invoke Path 1033 2".
+    std::vector<std::string> HostCalls() const {
+        return LinesOf(ReadBytes(hostFolder + L"\\calls.log"));
     }
 
     fs::path root;
@@ -148,30 +139,24 @@ struct LabPc {
     std::wstring startup = root / L"XLSTART";
     std::wstring hostProfile = excel + L"\\QorvelProfile.ini";
     std::wstring addIn = startup + L"\\Qorv.xla";
-    StandInHost host{root / L"host"};
+    std::wstring hostFolder =
+        Emptied(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
 };
 
 // A file held open with no sharing, as by another program that has it open; for `milliseconds`
 // only when given, as a virus scanner holds a file that was just written.
-class LockedFile {
-public:
+struct LockedFile {
     explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE)
-        : handle_(OwnFileHandle(
+        : handle(OwnFileHandle(
               CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {
-        if (!handle_) throw std::runtime_error("cannot lock " + Utf8(path));
+        if (!handle) throw std::runtime_error("cannot lock " + Utf8(path));
         if (milliseconds == INFINITE) return;
-        releaser_ = std::thread([file = handle_.release(), milliseconds] {
+        releaser = std::jthread([this, milliseconds] {
             Sleep(milliseconds);
-            CloseHandle(file);
+            handle.reset();
         });
     }
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-    ~LockedFile() {
-        if (releaser_.joinable()) releaser_.join();
-    }
 
-private:
-    UniqueHandle handle_;
-    std::thread releaser_;  // closes it after the time given
+    UniqueHandle handle;
+    std::jthread releaser;  // lets go of it after the time given
 };

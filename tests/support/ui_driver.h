@@ -22,27 +22,22 @@ inline HWND FocusIn(HWND window) {
 // this goes.
 class Program {
 public:
-    explicit Program(const std::wstring& exe) {
+    explicit Program(const fs::path& exe) {
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        std::wstring commandLine = L"\"" + exe + L"\"";
-        const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\') + 1);
+        std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
         if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            folder.c_str(), &startup, &info)) {
-            throw std::runtime_error("cannot start " + Utf8(exe));
+                            exe.parent_path().c_str(), &startup, &info_)) {
+            throw std::runtime_error("cannot start " + Utf8(exe.wstring()));
         }
-        CloseHandle(info.hThread);
-        process_.reset(info.hProcess);
-        id_ = info.dwProcessId;
+        CloseHandle(info_.hThread);
+        process_.reset(info_.hProcess);
     }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
     ~Program() {
         if (TerminateProcess(process_.get(), 1)) WaitForSingleObject(process_.get(), 5000);
     }
 
-    DWORD id() const { return id_; }
+    DWORD id() const { return info_.dwProcessId; }
     // Waits for the program to end; gives its exit code, or STILL_ACTIVE after the time-out.
     DWORD WaitForExit(DWORD milliseconds = 10000) {
         WaitForSingleObject(process_.get(), milliseconds);
@@ -53,8 +48,8 @@ public:
     bool Running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 private:
+    PROCESS_INFORMATION info_ = {};
     UniqueHandle process_;
-    DWORD id_ = 0;
 };
 
 // A visible top-level window of any process (`processId` 0) or a given one, with this class (or
