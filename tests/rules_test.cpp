@@ -29,16 +29,19 @@ struct FakeClock final : host::Clock {
     }
 };
 
-struct FolderPathRow {
+// A row of a function's table: what it is given, and what it gives.
+template <typename In, typename Out>
+struct Row {
     const char* name;
-    const wchar_t* path;
-    bool isFolderPath;
+    In given;
+    Out gives;
 };
-using FolderPath = testing::TestWithParam<FolderPathRow>;
+
+using FolderPath = testing::TestWithParam<Row<const wchar_t*, bool>>;
 TEST_P(FolderPath, OnlyCompletePathsLocateFiles) {
-    EXPECT_EQ(host::IsFolderPath(GetParam().path), GetParam().isFolderPath);
+    EXPECT_EQ(host::IsFolderPath(GetParam().given), GetParam().gives);
 }
-const FolderPathRow kFolderPaths[] = {
+const FolderPath::ParamType kFolderPaths[] = {
     {"drive", L"C:\\Office14", true},
     {"drive root", L"C:\\", true},
     {"share", L"\\\\lab\\xl\\XLSTART", true},
@@ -98,15 +101,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, BusyWait, testing::ValuesIn(kBusyRows), kRowName)
 
 // A value cut at the read buffer's end keeps whole characters only: a lone lead byte would be read
 // back as another character and written on into the host profile.
-struct CutRow {
-    const char* name;
-    std::string_view bytes, whole;
-};
-using CutValue = testing::TestWithParam<CutRow>;
+using CutValue = testing::TestWithParam<Row<std::string_view, std::string_view>>;
 TEST_P(CutValue, KeepsWholeCharacters) {
-    EXPECT_EQ(profile::WholeCharacters(GetParam().bytes), GetParam().whole);
+    EXPECT_EQ(profile::WholeCharacters(GetParam().given), GetParam().gives);
 }
-const CutRow kCuts[] = {
+const CutValue::ParamType kCuts[] = {
     {"empty", "", ""},
     {"ascii", "abc", "abc"},
     {"whole", "a\xD6\xD0", "a\xD6\xD0"},                 // a中
@@ -117,19 +116,14 @@ const CutRow kCuts[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, CutValue, testing::ValuesIn(kCuts), kRowName);
 
-// Only version 14 takes the .xltm template. The host writes its version in locale 1033; this also
-// runs where the user's decimal separator is a comma, which would read "14.0" as 140.
-struct VersionRow {
-    const char* name;
-    const wchar_t* version;
-    const char* templateName;  // null: not a number
-};
-using Template = testing::TestWithParam<VersionRow>;
+// Only version 14 takes the .xltm template; a version that is not a number takes none. The host
+// writes its version in locale 1033; this also runs where the user's decimal separator is a
+// comma, which would read "14.0" as 140.
+using Template = testing::TestWithParam<Row<const wchar_t*, const char*>>;
 TEST_P(Template, ForVersion) {
-    const char* got = install::TemplateFor(GetParam().version);
-    EXPECT_STREQ(got, GetParam().templateName);
+    EXPECT_STREQ(install::TemplateFor(GetParam().given), GetParam().gives);
 }
-const VersionRow kVersions[] = {
+const Template::ParamType kVersions[] = {
     {"v14_0", L"14.0", "\\Qorvel.xltm"},    {"v14", L"14", "\\Qorvel.xltm"},
     {"v16_0", L"16.0", "\\Qorvel.xlt"},     {"v14_5", L"14.5", "\\Qorvel.xlt"},
     {"letters", L"abc", nullptr},           {"empty", L"", nullptr},

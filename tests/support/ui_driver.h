@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <process.h>
 
 #include <stdexcept>
 #include <string>
@@ -18,26 +19,19 @@ inline HWND FocusIn(HWND window) {
     return info.hwndFocus;
 }
 
-// A program started by the test, in its own folder; ended by force if it is still running when
-// this goes.
+// A program started by the test; ended by force if it is still running when this goes.
 class Program {
 public:
-    explicit Program(const fs::path& exe) {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
-        if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            exe.parent_path().c_str(), &startup, &info_)) {
-            throw std::runtime_error("cannot start " + Utf8(exe.wstring()));
-        }
-        CloseHandle(info_.hThread);
-        process_.reset(info_.hProcess);
+    explicit Program(const fs::path& exe)
+        : process_(OwnFileHandle(reinterpret_cast<HANDLE>(_wspawnl(
+              _P_NOWAIT, exe.c_str(), (L"\"" + exe.wstring() + L"\"").c_str(), nullptr)))) {
+        if (!process_) throw std::runtime_error("cannot start " + Utf8(exe.wstring()));
     }
     ~Program() {
         if (TerminateProcess(process_.get(), 1)) WaitForSingleObject(process_.get(), 5000);
     }
 
-    DWORD id() const { return info_.dwProcessId; }
+    DWORD id() const { return GetProcessId(process_.get()); }
     // Waits for the program to end; gives its exit code, or STILL_ACTIVE after the time-out.
     DWORD WaitForExit(DWORD milliseconds = 10000) {
         WaitForSingleObject(process_.get(), milliseconds);
@@ -48,7 +42,6 @@ public:
     bool Running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 private:
-    PROCESS_INFORMATION info_ = {};
     UniqueHandle process_;
 };
 
@@ -84,11 +77,8 @@ inline bool WaitForFocus(HWND window, HWND control = nullptr, DWORD milliseconds
 }
 
 inline std::wstring TextOf(HWND window) {
-    wchar_t text[1024] = {};
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
-                        &length);
-    return std::wstring(text, length);
+    wchar_t text[1024];
+    return std::wstring(text, GetWindowTextW(window, text, 1024));
 }
 
 inline SIZE ClientSize(HWND window) {
