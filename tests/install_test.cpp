@@ -15,7 +15,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
 using testing::HasSubstr;
 
 constexpr char kAddIn[] = "add-in workbook, release 2";
@@ -29,10 +28,9 @@ constexpr char kEarlierProfile[] =
 
 // Today as the users' short date format (yyyy/M/d on Simplified-Chinese Windows) writes it.
 std::string Today() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return std::to_string(now.wYear) + "/" + std::to_string(now.wMonth) + "/" +
-           std::to_string(now.wDay);
+    wchar_t today[32];
+    GetDateFormatW(LOCALE_INVARIANT, 0, nullptr, L"yyyy/M/d", today, 32);
+    return Utf8(today);
 }
 
 // A clock that runs thirty times as fast as the real one: a minute passes in two seconds.
@@ -72,11 +70,6 @@ public:
 
     // What the installation places: everything in Excel's folders, by name, with its bytes.
     auto Placed() const { return std::pair(TreeOf(excel), TreeOf(startup)); }
-    // An install set path as it stands in the profile: the folder 安装包 in code page 936.
-    std::string InSet(const char* suffix) const { return Cp936(installSet) + suffix; }
-
-    std::wstring shipped = installSet + L"\\QorvelProfile.ini";
-    std::wstring addInSource = installSet + L"\\setup.xla";
 };
 
 // The host profile after a first installation (the shipped one with where the install set's
@@ -90,7 +83,7 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     if (row.later) {
         WriteBytes(hostProfile, kEarlierProfile);
         WriteBytes(addIn, "add-in workbook, release 1");
-        WriteBytes(shipped, "[CurveInformation]\r\nVer=2.0\r\n");
+        WriteBytes(shippedProfile, "[CurveInformation]\r\nVer=2.0\r\n");
         Answer(L"Version", L"16.0");
     }
     row.arrange(*this);
@@ -109,22 +102,16 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
         return;
     }
     ASSERT_FALSE(failure) << Utf8(install::ErrorReportText(*failure));
-    const Lines first = {"[CurveInformation]",
-                         "User=\xCA\xB5\xD1\xE9\xCA\xD2",
-                         "FilePath=" + InSet("\\Qorvel.xltm"),
-                         "DtPath=" + InSet("\\Data\\Qorvel.mdb"),
-                         "DeskPhoto=" + InSet("\\Face\\face01.jpg"),
-                         "WkPath=" + InSet("\\Data\\Samples.mdb"),
-                         "InstDate=" + Today()};
-    const Lines later = {"[CurveInformation]",
-                         "FilePath=" + InSet("\\Qorvel.xlt"),
-                         "DtPath=D:\\old\\Qorvel.mdb",
-                         "InstDate=2020/1/2",
-                         "Ver=2.0",
-                         "Own=kept",
-                         "[Other]",
-                         "Keep=1"};
-    EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), row.later ? later : first);
+    const std::string set = Cp936(installSet);  // where the profile says the install set is
+    const std::string first =
+        "[CurveInformation]\nUser=\xCA\xB5\xD1\xE9\xCA\xD2\nFilePath=" + set +
+        "\\Qorvel.xltm\nDtPath=" + set + "\\Data\\Qorvel.mdb\nDeskPhoto=" + set +
+        "\\Face\\face01.jpg\nWkPath=" + set + "\\Data\\Samples.mdb\nInstDate=" + Today();
+    const std::string later =
+        "[CurveInformation]\nFilePath=" + set +
+        "\\Qorvel.xlt\nDtPath=D:\\old\\Qorvel.mdb\nInstDate=2020/1/2\nVer=2.0\n"
+        "Own=kept\n[Other]\nKeep=1";
+    EXPECT_EQ(LinesOf(ReadBytes(hostProfile)), LinesOf(row.later ? later : first));
     EXPECT_EQ(ReadBytes(addIn), kAddIn);
     EXPECT_THAT(TreeOf(excel), testing::ElementsAre(testing::Key("QorvelProfile.ini")));
     for (const auto& placed : {hostProfile, addIn}) {
@@ -135,10 +122,12 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
                                  HasSubstr(" StartupPath 1033"), HasSubstr(" Version 1033"))));
 }
 
-void SetAttributes(const std::wstring& path, DWORD attributes) {
-    SetFileAttributesW(path.c_str(), attributes);
+// A row's arrangement: these files of the lab PC get these attributes.
+auto Setting(DWORD attributes, std::vector<std::wstring LabPc::*> files) {
+    return [=](Install& t) {
+        for (const auto file : files) SetFileAttributesW((t.*file).c_str(), attributes);
+    };
 }
-constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
 
 // Excel's folders on a disk that is full but for `pagesLeft` of 4 KB, holding an earlier add-in and
 // a host profile just under a page, which the edits take past it; a larger add-in to install.
@@ -162,22 +151,14 @@ const InstallRow kInstallRows[] = {
     // Install sets come on CDs and read-only shares; earlier runs may have left read-only files
     // (matters where read-only is enforced: these also run without administrator rights).
     {"read-only install set", false,
-     [](Install& t) {
-         SetAttributes(t.shipped, kProtectiveAttributes);
-         SetAttributes(t.addInSource, kProtectiveAttributes);
-     },
-     0},
+     Setting(kProtectiveAttributes, {&LabPc::shippedProfile, &LabPc::addInSource}), 0},
     {"read-only earlier files", true,
-     [](Install& t) {
-         SetAttributes(t.hostProfile, kReadOnly);
-         SetAttributes(t.addIn, kReadOnly);
-     },
-     0},
+     Setting(FILE_ATTRIBUTE_READONLY, {&LabPc::hostProfile, &LabPc::addIn}), 0},
     {"read-only leftovers of a killed run", false,
      [](Install& t) {
          for (const auto& leftover : {t.hostProfile + L".tmp", t.addIn + L".tmp"}) {
              WriteBytes(leftover, "[CurveInformation]\r\nFilePath=stale\r\nJunk=1\r\n");
-             SetAttributes(leftover, kReadOnly);
+             SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY);
          }
      },
      0},
@@ -195,8 +176,7 @@ const InstallRow kInstallRows[] = {
      },
      install::kFileAccessError, L"XLSTART"},
     // A hidden host profile holds the recorded paths and the add-in's own keys all the same.
-    {"hidden host profile", true,
-     [](Install& t) { SetAttributes(t.hostProfile, FILE_ATTRIBUTE_HIDDEN); },
+    {"hidden host profile", true, Setting(FILE_ATTRIBUTE_HIDDEN, {&LabPc::hostProfile}),
      install::kFileAccessError, L"QorvelProfile.ini"},
     // Texts that code page 936 cannot hold are never written with "?" in their place.
     {"host folder outside code page 936", false,
@@ -212,10 +192,10 @@ const InstallRow kInstallRows[] = {
      },
      install::kInvalidArgument, L"한글"},
     {"shipped profile not code-page text", false,
-     [](Install& t) { WriteBytes(t.shipped, "[CurveInformation]\r\nUser=\xA1\x20\r\n"); },
+     [](Install& t) { WriteBytes(t.shippedProfile, "[CurveInformation]\r\nUser=\xA1\x20\r\n"); },
      install::kInvalidArgument, L"第 2 行"},
     {"shipped profile ends in half a character", false,
-     [](Install& t) { WriteBytes(t.shipped, "[CurveInformation]\r\n\r\nVer=2.0\xFE"); },
+     [](Install& t) { WriteBytes(t.shippedProfile, "[CurveInformation]\r\n\r\nVer=2.0\xFE"); },
      install::kInvalidArgument, L"第 3 行"},
     {"add-in open in Excel", true, [](Install&) {}, install::kPermissionDenied, L"Qorv.xla",
      &LabPc::addIn},

@@ -177,7 +177,7 @@ const UserRow kUserRows[] = {
          WriteBytes(L"R:\\QorvelProfile.ini", kShipped);
      },
      kOk, 0, L"", false, L"R:\\Setup.exe"},
-    {"no setup.xla", [](ProgramsTest& t) { fs::remove(t.installSet + L"\\setup.xla"); }, kEnter, 53,
+    {"no setup.xla", [](ProgramsTest& t) { fs::remove(t.addInSource); }, kEnter, 53,
      L"运行时错误 '53'：\n\n找不到要复制的文件：\n"},
     // The mouse pressed on Cancel and released off it gives Cancel the focus without making it
     // the default button: Enter then reaches the window as IDOK, and presses Cancel.

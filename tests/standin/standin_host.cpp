@@ -28,9 +28,9 @@
 #include <oleauto.h>
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 
+#include "files.h"
 #include "host.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;  // this module
@@ -60,20 +60,12 @@ std::wstring Answer(const wchar_t* key, const wchar_t* fallback = L"") {
 unsigned long AnswerNumber(const wchar_t* key, int base = 10) {
     return wcstoul(Answer(key).c_str(), nullptr, base);
 }
-bool AnswerNames(const wchar_t* key, const std::wstring& name) {
-    return lstrcmpiW(Answer(key).c_str(), name.c_str()) == 0;
-}
 
 void Hang() { Sleep(wcstoul(Answer(L"HangMs", L"12000").c_str(), nullptr, 10)); }
 
 void Record(const std::wstring& line) {
-    char utf8[2048];
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, 2048, nullptr, nullptr);
-    if (FILE* log = _wfopen(FileNamed(L"calls.log").c_str(), L"ab")) {
-        fprintf(log, "%.*s\n", size - 1, utf8);
-        fclose(log);
-    }
+    std::ofstream(fs::path(FileNamed(L"calls.log")), std::ios::app | std::ios::binary)
+        << Utf8(line) << '\n';
 }
 
 // Registers this server under the host's class id, in the registry view of its own bitness.
@@ -139,8 +131,8 @@ public:
             return RPC_E_CALL_REJECTED;
         }
         if (!known || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-        if (AnswerNames(L"HangOnRead", name)) Hang();
-        if (AnswerNames(L"ExitOnRead", name)) TerminateProcess(GetCurrentProcess(), 99);
+        if (Answer(L"HangOnRead") == name) Hang();
+        if (Answer(L"ExitOnRead") == name) TerminateProcess(GetCurrentProcess(), 99);
         VariantInit(result);
         if (name == L"Application") {
             result->vt = VT_DISPATCH;

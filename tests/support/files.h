@@ -100,13 +100,13 @@ inline bool HostOutOfProcess() {
 // version 14.0), whose answers and record of calls are in a folder beside it under the temporary
 // folder, which the environment names for this process and the programs it starts.
 struct LabPc {
-    LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedProfile)
+    LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedBytes)
         : root(Emptied(fs::temp_directory_path() / L"qorvel-tests" / name)) {
         for (const auto& folder : {installSet, excel, startup, hostFolder}) {
             fs::create_directories(folder);
         }
-        WriteBytes(installSet + L"\\setup.xla", addInBytes);
-        WriteBytes(installSet + L"\\QorvelProfile.ini", shippedProfile);
+        WriteBytes(addInSource, addInBytes);
+        WriteBytes(shippedProfile, shippedBytes);
         WriteBytes(hostFolder + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese
         WriteBytes(hostFolder + L"\\calls.log", "");
         SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", hostFolder.c_str());
@@ -135,6 +135,8 @@ struct LabPc {
 
     fs::path root;
     std::wstring installSet = root / L"安装包";
+    std::wstring addInSource = installSet + L"\\setup.xla";
+    std::wstring shippedProfile = installSet + L"\\QorvelProfile.ini";
     std::wstring excel = root / L"Office14";
     std::wstring startup = root / L"XLSTART";
     std::wstring hostProfile = excel + L"\\QorvelProfile.ini";
