@@ -83,9 +83,6 @@ TEST_P(BusyWait, RejectedCallsAreRepeatedForUpToThirtySeconds) {
                                    testing::Gt(host::kBusyLimitMs - 1000 - row.callTakes)));
     }
     EXPECT_THAT(clock.pauses, testing::Each(testing::Le(1000u)));
-    if (row.callTakes == 0 && !clock.pauses.empty()) {
-        EXPECT_LE(clock.pauses.front(), 100u) << "the first pause is short";
-    }
 }
 constexpr int kForever = 1000000;
 const BusyRow kBusyRows[] = {
@@ -151,12 +148,10 @@ TEST_P(ErrorReport, NamesTheCause) {
 using install::HostError;
 using install::WriteError;
 const ReportRow kReports[] = {
-    {"stopped", HostError(E_ABORT, L"Version"), install::kCancelled, L""},
     {"busy", HostError(RPC_E_CALL_REJECTED, L"Version"), 440, L"正忙，或正停在一个对话框处"},
     {"no answer", HostError(RPC_E_CALL_CANCELED, L"Path"), 440, L"一分钟没有应答"},
     {"ended", HostError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), L"Version"), 462,
-     L"意外结束（可能已崩溃或被关闭）。安装未做任何更改，请重新运行 Setup：\n"
-     L"Version（错误代码 0x800706BA）"},
+     L"意外结束"},
     {"read fails", HostError(E_FAIL, L"StartupPath"), 440,
      L"无法从 Microsoft Excel 读取信息：\nStartupPath（错误代码 0x80004005）"},
     {"not installed", HostError(REGDB_E_CLASSNOTREG, L""), 429, L"本机没有安装 Microsoft Excel"},
@@ -171,29 +166,19 @@ const ReportRow kReports[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, ErrorReport, testing::ValuesIn(kReports), kRowName);
 
-// The remover's notice for each outcome that leaves something, which also ends it with 1603. The
-// single outcomes' notices are the remover's end-to-end rows; here those that combine.
-using Notice = testing::TestWithParam<Row<removal::Outcome, const wchar_t*>>;
-TEST_P(Notice, SaysWhatIsLeft) {
-    EXPECT_EQ(Utf8(removal::NoticeText(GetParam().given)), Utf8(GetParam().gives));
-    EXPECT_EQ(removal::ExitCodeOf(GetParam().given), 1603);
+// The remover's notices for the outcomes that combine (the single ones' are its end-to-end rows);
+// each ends it with 1603.
+TEST(Notice, SaysWhatIsLeft) {
+    using removal::NoticeText;
+    EXPECT_EQ(Utf8(NoticeText({.hostReached = true, .addInLocated = true, .addInRemains = true})),
+              Utf8(L"加载项未能移除：没有\r\n删除它的权限。"));
+    removal::Outcome left = {.hostReached = true, .addInLocated = true, .settingsRemain = true};
+    EXPECT_EQ(Utf8(NoticeText(left)), Utf8(L"加载项已移除，\r\n但设置未能删除。"));
+    EXPECT_EQ(removal::ExitCodeOf(left), 1603);
+    left.addInRemains = left.addInInUse = true;
+    EXPECT_EQ(Utf8(NoticeText(left)),
+              Utf8(L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。\r\n设置也未能删除。"));
 }
-const Notice::ParamType kNotices[] = {
-    {"refused",
-     {.hostReached = true, .addInLocated = true, .addInRemains = true},
-     L"加载项未能移除：没有\r\n删除它的权限。"},
-    {"settings remain",
-     {.hostReached = true, .addInLocated = true, .settingsRemain = true},
-     L"加载项已移除，\r\n但设置未能删除。"},
-    {"both remain",
-     {.hostReached = true,
-      .addInLocated = true,
-      .addInRemains = true,
-      .addInInUse = true,
-      .settingsRemain = true},
-     L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。\r\n设置也未能删除。"},
-};
-INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
 
 // A host that stays busy is waited for (on a clock of the test's own here), and the removal then
 // names it as busy, not as unreachable.

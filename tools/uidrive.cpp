@@ -249,9 +249,9 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"show") {
-        const SIZE client = ClientSize(window);
-        Print(L"  window \"" + TextOf(window) + L"\", client area " + std::to_wstring(client.cx) +
-              L" x " + std::to_wstring(client.cy) + L" pixels\n");
+        const auto [width, height] = ClientSize(window);
+        Print(L"  window \"" + TextOf(window) + L"\", client area " + std::to_wstring(width) +
+              L" x " + std::to_wstring(height) + L" pixels\n");
         for (const auto& control : ChildrenOf(window)) {
             if (!(control.style & WS_VISIBLE)) continue;
             wchar_t where[64];

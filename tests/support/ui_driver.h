@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "files.h"
 #include "scoped.h"
@@ -81,7 +82,7 @@ inline std::wstring TextOf(HWND window) {
     return std::wstring(text, GetWindowTextW(window, text, 1024));
 }
 
-inline SIZE ClientSize(HWND window) {
+inline std::pair<LONG, LONG> ClientSize(HWND window) {
     RECT client = {};
     GetClientRect(window, &client);
     return {client.right, client.bottom};
