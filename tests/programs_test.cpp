@@ -68,9 +68,8 @@ public:
         wchar_t overrides[4096] = {};
         GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
         std::wstringstream names(std::wstring(overrides, wcscspn(overrides, L"=")));
-        for (std::wstring name; std::getline(names, name, L',');) planted.push_back(name + L".dll");
-        for (const auto& name : planted) {
-            fs::copy_file(BesideTheTest(L"planted_dll.dll"), installSet + L"\\" + name);
+        for (std::wstring name; std::getline(names, name, L',');) {
+            fs::copy_file(BesideTheTest(L"planted_dll.dll"), installSet + L"\\" + name + L".dll");
         }
     }
 
@@ -97,11 +96,12 @@ public:
         return {text, remover.WaitForExit()};
     }
 
-    // The names of the planted DLLs that a program loaded: each leaves "<its path>.loaded".
+    // The planted DLLs that a program loaded: each leaves "<its path>.loaded" beside itself.
     std::string PlantedDllsLoaded() const {
         std::string names;
-        for (const auto& name : planted) {
-            if (fs::exists(installSet + L"\\" + name + L".loaded")) names += Utf8(name) + " ";
+        for (const auto& file : fs::directory_iterator(installSet)) {
+            if (file.path().extension() == L".loaded")
+                names += Utf8(file.path().stem().wstring()) + " ";
         }
         return names;
     }
@@ -109,7 +109,6 @@ public:
     std::wstring setupExe = installSet + L"\\Setup.exe";
     std::wstring removerExe = installSet + L"\\remover.exe";
     std::unique_ptr<Program> program;
-    std::vector<std::wstring> planted;
 };
 
 struct UserRow {
@@ -130,9 +129,7 @@ class WhatTheUserDoes : public testing::TestWithParam<UserRow>, public ProgramsT
 // host not asked. Where DLLs are planted beside Setup, none is loaded on any path.
 TEST_P(WhatTheUserDoes, AndWhatFollows) {
     const UserRow& row = GetParam();
-    if (row.outOfProcess && !HostOutOfProcess()) {
-        GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
-    }
+    if (row.outOfProcess && !HostOutOfProcess()) GTEST_SKIP() << "needs windows.local_server";
     const bool completes = row.exitCode == 0, cancelled = row.exitCode == 1602;
     row.arrange(*this);
     const HWND window = Start(row.exe ? row.exe : setupExe);
@@ -256,9 +253,7 @@ class TheRemover : public testing::TestWithParam<RemovalRow>, public ProgramsTes
 // left.
 TEST_P(TheRemover, SaysWhatIsLeft) {
     const RemovalRow& row = GetParam();
-    if (row.outOfProcess && !HostOutOfProcess()) {
-        GTEST_SKIP() << "needs the host in a process of its own (windows.local_server)";
-    }
+    if (row.outOfProcess && !HostOutOfProcess()) GTEST_SKIP() << "needs windows.local_server";
     RegDeleteTreeW(HKEY_CURRENT_USER, kMaker);
     for (const auto& key : {std::wstring(kMaker), kSettings, kSibling}) {
         RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"v", REG_SZ, L"1", 4);
@@ -279,17 +274,16 @@ TEST_P(TheRemover, SaysWhatIsLeft) {
     EXPECT_EQ(PlantedDllsLoaded(), "");
 }
 
-const auto kInPlace = [](ProgramsTest&) {};
 const RemovalRow kRemovalRows[] = {
-    {"removed", kInPlace, kRemoved, 0, false},
+    {"removed", kNothing, kRemoved, 0, false},
     {"nothing left to remove", [](ProgramsTest& t) { fs::remove(t.addIn); }, kRemoved, 0, false},
     // A read-only add-in (from an installer that copied it off a CD) is removed all the same; one
     // that a virus scanner holds for a moment is waited for.
     {"add-in read-only",
      [](ProgramsTest& t) { SetFileAttributesW(t.addIn.c_str(), FILE_ATTRIBUTE_READONLY); },
      kRemoved, 0, false},
-    {"add-in held for a moment", kInPlace, kRemoved, 0, false, 500},
-    {"add-in held open", kInPlace, L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。", 1603, true,
+    {"add-in held for a moment", kNothing, kRemoved, 0, false, 500},
+    {"add-in held open", kNothing, L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。", 1603, true,
      INFINITE},
     {"a folder at the add-in's place",
      [](ProgramsTest& t) {

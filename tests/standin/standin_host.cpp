@@ -71,16 +71,12 @@ void Record(const std::wstring& line) {
 // Registers this server under the host's class id, in the registry view of its own bitness.
 HRESULT Register(const std::wstring& server) {
     wchar_t self[MAX_PATH], clsid[40];
-    GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), self, MAX_PATH);
+    const DWORD length =
+        GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), self, MAX_PATH);
     StringFromGUID2(host::kGlobalClsid, clsid, 40);
     const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\" + server;
-    const auto set = [&](const wchar_t* name, const wchar_t* value) {
-        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value,
-                               static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-    };
-    const bool inProcess = server == L"InprocServer32";
-    return set(nullptr, self) || (inProcess && set(L"ThreadingModel", L"Apartment")) ? E_FAIL
-                                                                                     : S_OK;
+    return HRESULT_FROM_WIN32(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ,
+                                              self, (length + 1) * sizeof(wchar_t)));
 }
 
 // Answers for the global object and the Application object alike: "Application" gives itself.

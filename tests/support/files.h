@@ -84,14 +84,12 @@ inline constexpr auto kRowName = [](const auto& info) {
     return name;
 };
 
-// Whether this prefix registers the stand-in host as a local server, in a process of its own.
+// Whether the stand-in host answers as a local server, in a process of its own: in the test prefix
+// "local", which the test's runner takes from QORVEL_TEST_PREFIX.
 inline bool HostOutOfProcess() {
-    wchar_t clsid[40];
-    StringFromGUID2(host::kGlobalClsid, clsid, 40);
-    const std::wstring key =
-        L"Software\\Classes\\CLSID\\" + std::wstring(clsid) + L"\\LocalServer32";
-    return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr,
-                        nullptr) == ERROR_SUCCESS;
+    wchar_t prefix[16] = {};
+    GetEnvironmentVariableW(L"QORVEL_TEST_PREFIX", prefix, 16);
+    return std::wstring_view(prefix) == L"local";
 }
 
 // A lab PC in a folder of the test's own under the temporary folder, or at `name` when that is a

@@ -13,8 +13,7 @@
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (GetACP() != 936) {
-        fputs("The ANSI code page is not 936: run under LC_ALL=zh_CN.UTF-8 (locales-all).\n",
-              stderr);
+        fputs("The ANSI code page is not 936: run under LC_ALL=zh_CN.UTF-8.\n", stderr);
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

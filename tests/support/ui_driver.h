@@ -94,7 +94,6 @@ inline void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 // that move the focus must be waited for (WaitForFocus) before the next key is pressed.
 inline void PressKey(HWND window, UINT virtualKey) {
     const HWND target = FocusIn(window) ? FocusIn(window) : window;
-    const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
-    PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
-    PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
+    PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
+    PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
 }
