@@ -324,9 +324,7 @@ TEST_F(OneAtATime, SetupAndRemover) {
     Program blocked(setupExe);
     const HWND box = WaitForWindow(blocked, L"#32770", L"Setup");
     ASSERT_NE(box, nullptr) << "Setup said nothing";
-    EXPECT_EQ(MessageOf(box),
-              Utf8(L"另一个安装或卸载程序正在运行（可能在另一个用户的会话中）。请等它结束后，"
-                   L"再运行 Setup。"));
+    EXPECT_THAT(MessageOf(box), StartsWith(Utf8(L"另一个安装或卸载程序正在运行")));
     PressKey(box, VK_RETURN);
     EXPECT_EQ(blocked.WaitForExit(), 1618u);
 }
