@@ -23,10 +23,7 @@ struct FakeClock final : host::Clock {
     DWORD now = 0;
     std::vector<DWORD> pauses;
     DWORD Now() override { return now; }
-    void Pause(DWORD milliseconds) override {
-        pauses.push_back(milliseconds);
-        now += milliseconds;
-    }
+    void Pause(DWORD milliseconds) override { now += pauses.emplace_back(milliseconds); }
 };
 
 // A row of a function's table: what it is given, and what it gives.
@@ -102,8 +99,6 @@ TEST_P(CutValue, KeepsWholeCharacters) {
     EXPECT_EQ(profile::WholeCharacters(GetParam().given), GetParam().gives);
 }
 const CutValue::ParamType kCuts[] = {
-    {"empty", "", ""},
-    {"ascii", "abc", "abc"},
     {"whole", "a\xD6\xD0", "a\xD6\xD0"},                 // a中
     {"half of the last", "a\xD6\xD0\xD6", "a\xD6\xD0"},  // a中 and the first half of 中
     {"a lone lead byte", "\xD6", ""},
@@ -160,7 +155,6 @@ const ReportRow kReports[] = {
     {"handle disk full", WriteError(ERROR_HANDLE_DISK_FULL, L"F:\\a"), 61, L"磁盘已满"},
     {"in use", WriteError(ERROR_SHARING_VIOLATION, L"F:\\a"), 70, L"文件正被其他程序使用"},
     {"refused", WriteError(ERROR_ACCESS_DENIED, L"F:\\a"), 70, L"没有写入权限"},
-    {"write protected", WriteError(ERROR_WRITE_PROTECT, L"F:\\a"), 70, L"磁盘有写保护"},
     {"other", WriteError(ERROR_WRITE_FAULT, L"F:\\a"), 75, L"系统错误 29"},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, ErrorReport, testing::ValuesIn(kReports), kRowName);

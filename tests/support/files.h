@@ -143,12 +143,13 @@ struct LabPc {
         Emptied(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
 };
 
-// A file held open with no sharing, as by another program that has it open; for `milliseconds`
-// only when given, as a virus scanner holds a file that was just written.
+// A file held open for reading, as by another program that has it open, so that it can be neither
+// written, replaced nor deleted; for `milliseconds` only when given, as a virus scanner holds a
+// file that was just written.
 struct LockedFile {
     explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE)
-        : handle(OwnFileHandle(
-              CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))) {
+        : handle(OwnFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr))) {
         if (!handle) throw std::runtime_error("cannot lock " + Utf8(path));
         if (milliseconds == INFINITE) return;
         releaser = std::jthread([this, milliseconds] {
