@@ -45,8 +45,8 @@ enum Needs { kNothing, kHostOutOfProcess, kSmallDisk };
 // process would be the test itself), or a small disk as drive F: (mounted when the prefix is made
 // by root), which the test fills.
 bool Has(Needs needs) {
-    ULARGE_INTEGER free = {};
     if (needs == kHostOutOfProcess) return HostOutOfProcess();
+    ULARGE_INTEGER free = {};
     return needs == kNothing ||
            (GetDiskFreeSpaceExW(L"F:\\", &free, nullptr, nullptr) && free.QuadPart < 1024 * 1024);
 }
@@ -168,10 +168,10 @@ const InstallRow kInstallRows[] = {
     // A virus scanner holds a file that was just written for a moment: it is waited for.
     {"add-in held for a moment", true, [](Install&) {}, 0, L"", &LabPc::addIn, 500},
     // Everything the host must answer is asked before the first change.
-    {"version not a number", false, [](Install& t) { t.Answer(L"Version", L"abc"); },
-     install::kTypeMismatch, L"“abc”"},
-    {"Path drive-relative", false, [](Install& t) { t.Answer(L"Path", L"C:Office14"); },
-     install::kPathNotFound, L"Path = “C:Office14”"},
+    {"version not a number", false, Answering(L"Version", L"abc"), install::kTypeMismatch,
+     L"“abc”"},
+    {"Path drive-relative", false, Answering(L"Path", L"C:Office14"), install::kPathNotFound,
+     L"Path = “C:Office14”"},
     {"StartupPath a file", false, [](Install& t) { t.Answer(L"StartupPath", t.shippedProfile); },
      install::kFileAccessError, L"安装包\\QorvelProfile.ini"},
     // A hidden host profile holds the recorded paths and the add-in's own keys all the same.

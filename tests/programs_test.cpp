@@ -27,11 +27,6 @@ constexpr wchar_t kCompletion[] =
     L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
 constexpr wchar_t kRemoved[] = L"Morvane\r\n\r\n已从你的系统中移除!";
 
-// A row's arrangement: the stand-in host answers `key` with `value`.
-auto Answering(const wchar_t* key, const wchar_t* value) {
-    return [=](auto& test) { test.Answer(key, value); };
-}
-
 // A file beside this test program: the test-only programs, and the build's programs in ..\bin.
 fs::path BesideTheTest(const wchar_t* name) {
     wchar_t self[MAX_PATH];

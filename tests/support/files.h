@@ -143,6 +143,11 @@ struct LabPc {
         Emptied(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
 };
 
+// A row's arrangement on a lab PC: the stand-in host answers `key` with `value`.
+inline auto Answering(const wchar_t* key, const wchar_t* value) {
+    return [=](LabPc& pc) { pc.Answer(key, value); };
+}
+
 // A file held open for reading, as by another program that has it open, so that it can be neither
 // written, replaced nor deleted; for `milliseconds` only when given, as a virus scanner holds a
 // file that was just written.
