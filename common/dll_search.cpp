@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dll_search.h"
+#include "system_function.h"
 
 namespace {
 
@@ -52,10 +53,8 @@ constexpr const wchar_t* kLateLoaded[] = {
 
 void HardenDllSearch() {
     // Windows 7 without KB2533623 lacks SetDefaultDllDirectories, so it is looked up by name.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    const auto setDefault =
+        SystemFunction<BOOL(WINAPI*)(DWORD)>(L"kernel32.dll", "SetDefaultDllDirectories");
     const bool restricted = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Without it, at least take the current folder out of the search path.
     SetDllDirectoryW(L"");

@@ -1,5 +1,6 @@
-// File steps shared by both programs: files placed in Excel's folders carry no protective
-// attributes, and a step that meets a short-lived lock is tried again before it counts as failed.
+// File steps shared by both programs: what stands at a path, files placed in Excel's folders
+// carry no protective attributes, and a step that meets a short-lived lock is tried again before
+// it counts as failed.
 #pragma once
 
 #include <windows.h>
@@ -10,10 +11,15 @@
 inline constexpr DWORD kProtectiveAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// Clears the read-only, hidden and system attributes of the file at `path`, keeping the others.
-// Gives the attributes it had (INVALID_FILE_ATTRIBUTES when there is no such file), so that a
-// caller can put them back.
-DWORD MakePlainFile(const std::wstring& path);
+// What stands at a path. Nothing stands there only when the file system says that the file or
+// its folder does not exist; any other failure (no right to look, a share out of reach, a bad
+// name) leaves it unknown: something may stand there.
+struct Lookup {
+    enum Found { kNothing, kFile, kFolder, kUnknown } found;
+    DWORD attributes;  // of a file or folder
+    DWORD error;       // why it is unknown
+};
+Lookup LookUp(const std::wstring& path);
 
 // Another program has the file open: a sharing or lock violation.
 inline bool IsInUse(DWORD error) {
@@ -35,4 +41,21 @@ bool RetryWhileLocked(Step step) {
         }
         Sleep(kPause);
     }
+}
+
+// Clears the read-only, hidden and system attributes of the file at `path`, keeping the others.
+// Gives the attributes it had when it cleared any, to be put back; otherwise 0.
+DWORD MakePlainFile(const std::wstring& path);
+
+// Runs `step` (as for RetryWhileLocked, and retried so) on the file at `path` with its read-only,
+// hidden and system attributes cleared, so that a file that an earlier installer copied off a CD
+// can be replaced or deleted; when the step fails, the file gets its attributes back.
+template <typename Step>
+bool WithPlainFile(const std::wstring& path, Step step) {
+    const DWORD cleared = MakePlainFile(path);
+    if (RetryWhileLocked(step)) return true;
+    const DWORD error = GetLastError();
+    if (cleared) SetFileAttributesW(path.c_str(), cleared);
+    SetLastError(error);
+    return false;
 }

@@ -1,16 +1,10 @@
 #include <windows.h>
 
+#include "system_function.h"
 #include "window.h"
 
 namespace ui {
 namespace {
-
-// Functions of newer Windows versions, looked up at run time so that Windows 7 can start us.
-template <typename Fn>
-Fn User32Function(const char* name) {
-    return reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
 
 UINT ScreenDpi() {
     const UniqueWindowDc screen(nullptr);
@@ -21,7 +15,7 @@ UINT ScreenDpi() {
 // The DPI the window is shown at.
 UINT DpiOf(HWND window) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    static const auto getDpiForWindow = SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
     if (getDpiForWindow) {
         if (const UINT dpi = getDpiForWindow(window)) return dpi;
     }
@@ -110,7 +104,7 @@ void Window::SizeClientArea(UINT dpi, bool center) {
     RECT frame = {0, 0, TwipsToPixels(design_.clientWidth, dpi),
                   TwipsToPixels(design_.clientHeight, dpi)};
     using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+    static const auto adjustForDpi = SystemFunction<AdjustForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");
     if (!adjustForDpi || !adjustForDpi(&frame, style, FALSE, exStyle, dpi)) {
         AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     }

@@ -120,32 +120,24 @@ void fLanguage::OnCommand(int id) {
     }
 }
 
-// The install procedure runs on this thread, and its calls into the host (and the pauses while
-// the host is busy) hand queued messages to this window: its buttons are disabled meanwhile, so
-// that an impatient second click cannot start a second installation.
+// The install procedure runs on this thread, which hands its messages to this window while the
+// host is asked: its buttons are disabled meanwhile, so that an impatient second click cannot
+// start a second installation.
 void fLanguage::cmdOK_Click() {
     if (installing_) return;
     installing_ = true;
     EnableWindow(cmdOK, FALSE);
     EnableWindow(cmdCancel, FALSE);
     ShowWorking(true);
-    // Drawn now: the start of the host may hold the thread for seconds.
-    RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     // The program's exit code tells a script how the installation ended: 0 when complete, the
     // error number of the report, or cancelled when the user stopped the wait for the host.
-    // A call into a hung host that is not handed back after its cancel ends the program here.
-    host::OnCancelledCallNotHandedBack([this](HRESULT why) {
-        Finish(install::HostError(why, L""));
-        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode_));
-    });
-    Finish(install::Run(install::InstallSetPath(), host_));
-    host::OnCancelledCallNotHandedBack(nullptr);
+    Finish(install::Run(install::InstallSet::OfThisProgram(), excel_));
 }
 
 // Tells the user how the installation ended, and ends the window.
 void fLanguage::Finish(const std::optional<install::Error>& failure) {
     ShowWorking(false);
-    exitCode_ = failure ? failure->number : 0;
+    exitCode_ = failure ? failure->number : exit_code::kDone;
     if (!failure) {
         MessageBoxW(window_, kCompletionText, kTitle, MB_OK | MB_ICONINFORMATION);
     } else if (failure->number != install::kCancelled) {

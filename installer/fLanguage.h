@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "exit_codes.h"
+#include "host.h"
 #include "install.h"
 #include "scoped.h"
 #include "window.h"
@@ -26,7 +28,7 @@ public:
     static bool BringRunningToFront();
 
     // The host application object, once the install procedure has asked for it.
-    ComPtr<IDispatch>& host() { return host_; }
+    host::Excel& excel() { return excel_; }
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -41,7 +43,7 @@ private:
     HWND cmdOK = nullptr;
     HWND cmdCancel = nullptr;
     bool installing_ = false;
-    int exitCode_ = install::kCancelled;  // what the program ends with
+    int exitCode_ = exit_code::kCancelled;  // what the program ends with
     // The host application object, set by the install procedure and kept until the program ends.
-    ComPtr<IDispatch> host_;
+    host::Excel excel_;
 };

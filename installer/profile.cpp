@@ -4,23 +4,74 @@
 
 #include "file_ops.h"
 #include "profile.h"
+#include "scoped.h"
 #include "text.h"
 
 namespace profile {
+namespace {
 
-WriteResult WriteKeyBytes(const std::wstring& file, const char* key, const std::string& value) {
-    std::string ansiFile;
-    if (!ToAnsi(file, ansiFile)) return WriteResult::kUnrepresentable;
-    const bool written = RetryWhileLocked(
-        [&] { return WritePrivateProfileStringA(kSection, key, value.c_str(), ansiFile.c_str()); });
-    return written ? WriteResult::kWritten : WriteResult::kRefused;
+// The file's name as the ANSI profile calls take it; callers have checked that it converts.
+std::string AnsiName(const std::wstring& file) {
+    std::string name;
+    ToAnsi(file, name);
+    return name;
 }
 
-std::string MyKeyValue(const std::wstring& installSet, const char* key) {
-    std::string file;
-    if (!ToAnsi(installSet + kFileName, file)) return {};
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c < 0x80 ? tolower(c) : c);
+    });
+    return text;
+}
+
+// The whole answer of a profile call that fills a buffer (`read(buffer, size)` gives the count it
+// filled), however long: the buffer grows while the call says it was too small, which it says
+// by filling it but for `cut` bytes.
+template <typename Read>
+std::string WholeAnswer(Read read, DWORD cut) {
+    for (DWORD size = 1024;; size *= 2) {
+        std::string buffer(size, '\0');
+        const DWORD got = read(buffer.data(), size);
+        if (got + cut < size || size >= (1u << 24)) return buffer.substr(0, got);
+    }
+}
+
+// The names of a NUL-separated list.
+template <typename Visit>
+void ForEachName(const std::string& list, Visit visit) {
+    for (size_t at = 0; at < list.size();) {
+        const size_t end = std::min(list.find('\0', at), list.size());
+        if (end > at) visit(list.substr(at, end - at));
+        at = end + 1;
+    }
+}
+
+// The file's bytes, as much as can be read.
+std::string ReadAll(const std::wstring& path) {
+    const UniqueHandle file =
+        OwnFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+bool WriteKey(const std::wstring& file, const char* key, const std::string& value) {
+    const std::string name = AnsiName(file);
+    return RetryWhileLocked([&] {
+        return WritePrivateProfileStringA(kSection, key, value.c_str(), name.c_str()) != FALSE;
+    });
+}
+
+std::string MyKeyValue(const std::wstring& file, const char* key) {
     char buffer[255] = {};
-    GetPrivateProfileStringA(kSection, key, "", buffer, sizeof buffer, file.c_str());
+    GetPrivateProfileStringA(kSection, key, "", buffer, sizeof buffer, AnsiName(file).c_str());
     std::string_view value(buffer, sizeof buffer);
     value = value.substr(0, value.find('\0'));  // no NUL at all gives empty text below
     if (value.size() == sizeof buffer) return {};
@@ -38,59 +89,47 @@ std::string_view WholeCharacters(std::string_view bytes) {
     return bytes.substr(0, whole);
 }
 
-namespace {
-
-// Each line of `bytes`, without its line end.
-template <typename Visit>
-void ForEachLine(std::string_view bytes, Visit visit) {
-    while (!bytes.empty()) {
+int FirstLineNotInCodePage(const std::wstring& file) {
+    std::string_view bytes;
+    const std::string all = ReadAll(file);
+    bytes = all;
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) return 0;  // UTF-16
+    for (int number = 1; !bytes.empty(); ++number) {
         const size_t end = std::min(bytes.find('\n'), bytes.size());
         std::string_view line = bytes.substr(0, end);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        visit(line);
+        if (!line.empty() && !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, line.data(),
+                                                  static_cast<int>(line.size()), nullptr, 0)) {
+            return number;
+        }
         bytes.remove_prefix(std::min(end + 1, bytes.size()));
     }
+    return 0;
 }
 
-std::string Trimmed(std::string_view text, bool lowerCase) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    std::string trimmed(text.substr(first, text.find_last_not_of(" \t") - first + 1));
-    if (lowerCase) {
-        std::transform(trimmed.begin(), trimmed.end(), trimmed.begin(), [](unsigned char c) {
-            return static_cast<char>(c < 0x80 ? tolower(c) : c);
-        });
-    }
-    return trimmed;
-}
-
-}  // namespace
-
-int FirstLineNotInCodePage(std::string_view bytes) {
-    int number = 0, first = 0;
-    ForEachLine(bytes, [&](std::string_view line) {
-        ++number;
-        if (first == 0 && !line.empty() &&
-            !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, line.data(),
-                                 static_cast<int>(line.size()), nullptr, 0)) {
-            first = number;
-        }
-    });
-    return first;
-}
-
-Entries EntriesOf(std::string_view bytes) {
+Entries EntriesOf(const std::wstring& file) {
+    const std::string name = AnsiName(file);
+    const char* const path = name.c_str();
     Entries entries;
-    std::string section;
-    ForEachLine(bytes, [&](std::string_view line) {
-        const std::string text = Trimmed(line, false);
-        if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
-            section = Trimmed(std::string_view(text).substr(1, text.size() - 2), true);
-        } else if (const size_t equals = text.find('=');
-                   equals != std::string::npos && text.front() != ';') {
-            entries.try_emplace({section, Trimmed(std::string_view(text).substr(0, equals), true)},
-                                Trimmed(std::string_view(text).substr(equals + 1), false));
-        }
+    const std::string sections = WholeAnswer(
+        [&](char* buffer, DWORD size) { return GetPrivateProfileSectionNamesA(buffer, size, path); },
+        2);
+    ForEachName(sections, [&](const std::string& section) {
+        const std::string keys = WholeAnswer(
+            [&](char* buffer, DWORD size) {
+                return GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer, size, path);
+            },
+            2);
+        ForEachName(keys, [&](const std::string& key) {
+            entries.try_emplace({Lower(section), Lower(key)},
+                                WholeAnswer(
+                                    [&](char* buffer, DWORD size) {
+                                        return GetPrivateProfileStringA(section.c_str(),
+                                                                        key.c_str(), "", buffer,
+                                                                        size, path);
+                                    },
+                                    1));
+        });
     });
     return entries;
 }

@@ -1,5 +1,6 @@
 // The profile file QorvelProfile.ini: section CurveInformation, read and written through the
-// ANSI profile calls, which the add-in uses too, so the file stays in the ANSI code page.
+// ANSI profile calls, which the add-in uses too, so the file keeps its encoding (the ANSI code
+// page, or UTF-16 where an administrator saved it so).
 #pragma once
 
 #include <map>
@@ -12,34 +13,29 @@ namespace profile {
 inline constexpr wchar_t kFileName[] = L"\\QorvelProfile.ini";
 inline constexpr char kSection[] = "CurveInformation";
 
-enum class WriteResult {
-    kWritten,
-    kUnrepresentable,  // the file's name has characters the ANSI code page cannot hold
-    kRefused,          // the platform refused the write (file locked, read-only, no permission)
-};
-
 // Writes `key` = `value` (bytes in the ANSI code page, passed on unchanged) into section
 // CurveInformation of `file`, creating the file or the section when missing and replacing the
-// key's value in place when present.
-WriteResult WriteKeyBytes(const std::wstring& file, const char* key, const std::string& value);
+// key's value in place when present. Gives whether it was written; the last error says why not.
+bool WriteKey(const std::wstring& file, const char* key, const std::string& value);
 
-// Reads `key` from section CurveInformation of the profile shipped in the install set, through a
-// 255-byte buffer, as the bytes the profile call gives: empty when the file, section or key is
-// missing; a longer value comes back cut to 254 bytes, ending with its last whole character.
-std::string MyKeyValue(const std::wstring& installSet, const char* key);
+// Reads `key` from section CurveInformation of the profile `file` (the one shipped in the install
+// set), through a 255-byte buffer, as the bytes the profile call gives: empty when the file,
+// section or key is missing; a longer value comes back cut to 254 bytes, ending with its last
+// whole character.
+std::string MyKeyValue(const std::wstring& file, const char* key);
 
 // The longest start of `bytes` (ANSI code page text) that holds whole characters only: a value cut
 // at the read buffer's end may end in the first half of a double-byte character.
 std::string_view WholeCharacters(std::string_view bytes);
 
-// The profile calls would replace bytes that are not text in the ANSI code page (a stray byte in
-// a hand-edited file) with "?": the number of the first line that holds such bytes, or 0.
-int FirstLineNotInCodePage(std::string_view bytes);
+// The profile calls would replace bytes of an ANSI profile that are not text in the ANSI code page
+// (a stray byte in a hand-edited file) with "?": the number of the first line of `file` that holds
+// such bytes, or 0 (also for a UTF-16 profile, which holds text only).
+int FirstLineNotInCodePage(const std::wstring& file);
 
-// Every value of a profile file's bytes by section and key (both in lower case, as the profile
-// calls match them without regard to case), as the profile calls read them: the first of keys
-// that repeat, blanks around names and values left out, comments and other lines passed over.
+// Every value of a profile file by section and key (both in lower case, as the profile calls match
+// them without regard to case), as the profile calls read them.
 using Entries = std::map<std::pair<std::string, std::string>, std::string>;
-Entries EntriesOf(std::string_view bytes);
+Entries EntriesOf(const std::wstring& file);
 
 }  // namespace profile

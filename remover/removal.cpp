@@ -1,12 +1,16 @@
 #include <windows.h>
 
+#include "exit_codes.h"
 #include "file_ops.h"
-#include "host.h"
-#include "lock.h"
+#include "layout.h"
 #include "removal.h"
+#include "scoped.h"
 
 namespace removal {
 namespace {
+
+using Excel = Outcome::Excel;
+using AddIn = Outcome::AddIn;
 
 bool SettingsExist() {
     UniqueHkey key;
@@ -14,90 +18,100 @@ bool SettingsExist() {
            ERROR_FILE_NOT_FOUND;
 }
 
-bool Removed(const Outcome& outcome) {
-    return outcome.addInLocated && !outcome.addInRemains && !outcome.settingsRemain;
+Excel ExcelOf(HRESULT read, const std::wstring& startupFolder) {
+    switch (host::FaultOf(read)) {
+        case host::Fault::kBusy:
+        case host::Fault::kNoAnswer:
+            return Excel::kUnresponsive;
+        default:
+            if (FAILED(read)) return Excel::kUnreachable;
+            return layout::IsFolderPath(startupFolder) ? Excel::kAnswered : Excel::kNotAPath;
+    }
+}
+
+// Deletes the file at `path`, read-only or not. It counts as gone only when the file system says
+// that it, or its folder, does not exist.
+AddIn Remove(const std::wstring& path) {
+    const Lookup before = LookUp(path);
+    if (before.found == Lookup::kNothing) return AddIn::kGone;
+    if (before.found == Lookup::kFolder) return AddIn::kFolder;
+    if (before.found == Lookup::kUnknown) return AddIn::kMayRemain;
+    WithPlainFile(path, [&] { return DeleteFileW(path.c_str()) != FALSE; });
+    const DWORD error = GetLastError();
+    const Lookup after = LookUp(path);
+    if (after.found == Lookup::kNothing) return AddIn::kGone;
+    if (after.found == Lookup::kUnknown) return AddIn::kMayRemain;
+    return IsInUse(error) ? AddIn::kInUse : AddIn::kNoRight;
 }
 
 }  // namespace
 
-Outcome RemoveAll(ComPtr<IDispatch>& host, host::Clock& clock) {
+Outcome RemoveAll(host::Excel& excel, InstallationLock& lock) {
     Outcome outcome;
-    const InstallationLock lock;
-    if (!lock.taken()) {
-        outcome.setupRuns = true;
-        return outcome;
-    }
-    const HRESULT connected = host::Connect(host, clock);
+    std::wstring startupFolder;
+    HRESULT read = excel.Connect();
+    if (SUCCEEDED(read)) read = excel.ReadText(L"StartupPath", startupFolder);
+    outcome.excel = ExcelOf(read, startupFolder);
+    if (!lock.StillAlone()) return {.anotherRuns = true};
 
     // The section with every value and subkey in it; a missing one is nothing to do.
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     outcome.settingsRemain = SettingsExist();
-
-    // Nothing is deleted where the host's answer is not a complete folder path: the add-in
-    // could not be located.
-    std::wstring startupFolder;
-    const HRESULT read = FAILED(connected)
-                             ? connected
-                             : host::ReadText(host.Get(), L"StartupPath", startupFolder, clock);
-    const host::Fault fault = host::FaultOf(read);
-    outcome.hostUnresponsive = fault == host::Fault::kBusy || fault == host::Fault::kNoAnswer;
-    outcome.hostReached = SUCCEEDED(read);
-    if (outcome.hostReached && host::IsFolderPath(startupFolder)) {
-        outcome.addInLocated = true;
-        const std::wstring addIn = startupFolder + host::kAddInName;
-        const DWORD attributes = GetFileAttributesW(addIn.c_str());
-        outcome.addInIsFolder =
-            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        // A read-only add-in (copied from a CD by an earlier installer) is removed all the same.
-        if (!outcome.addInIsFolder) MakePlainFile(addIn);
-        if (!outcome.addInIsFolder &&
-            !RetryWhileLocked([&] { return DeleteFileW(addIn.c_str()); })) {
-            outcome.addInInUse = IsInUse(GetLastError());
-            if (attributes != INVALID_FILE_ATTRIBUTES) {
-                SetFileAttributesW(addIn.c_str(), attributes);  // it stays as it was
-            }
-        }
-        outcome.addInRemains = GetFileAttributesW(addIn.c_str()) != INVALID_FILE_ATTRIBUTES;
+    // Nothing is deleted where Excel did not say where its start-up folder is.
+    outcome.addIn = AddIn::kMayRemain;
+    if (outcome.excel == Excel::kAnswered) {
+        outcome.addIn = Remove(startupFolder + layout::kAddInName);
+        const AddIn leftover = Remove(startupFolder + layout::kEarlierStagedAddIn);
+        if (outcome.addIn == AddIn::kGone) outcome.addIn = leftover;
     }
-    return outcome;
-}
-
-Outcome HostStuck() {
-    Outcome outcome;
-    outcome.hostUnresponsive = true;
-    outcome.settingsRemain = SettingsExist();
     return outcome;
 }
 
 std::wstring NoticeText(const Outcome& outcome) {
-    if (outcome.setupRuns) {
-        return L"安装程序正在运行，未做\r\n任何更改。请等它结束后\r\n再运行本程序。";
+    if (outcome.anotherRuns) {
+        return L"另一个安装或卸载程序正\r\n在运行，未做任何更改。\r\n请等它结束后再运行。";
     }
-    if (Removed(outcome)) return L"Morvane\r\n\r\n已从你的系统中移除!";
     // At most three lines: the label holds no more at its size.
     std::wstring text;
-    if (outcome.hostUnresponsive) {
-        text = L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。";
-    } else if (!outcome.hostReached) {
-        text = L"无法连接 Excel，\r\n加载项可能仍安装着。";
-    } else if (!outcome.addInLocated) {
-        text = L"无法确定加载项的位置，\r\n加载项可能仍安装着。";
-    } else if (outcome.addInIsFolder) {
-        text = L"加载项的位置上是一个\r\n文件夹，未能移除。";
-    } else if (outcome.addInRemains && outcome.addInInUse) {
-        text = L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。";
-    } else if (outcome.addInRemains) {
-        text = L"加载项未能移除：没有\r\n删除它的权限。";
+    switch (outcome.excel) {
+        case Excel::kUnresponsive:
+            text = L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。";
+            break;
+        case Excel::kUnreachable:
+            text = L"无法连接 Excel，\r\n加载项可能仍安装着。";
+            break;
+        case Excel::kNotAPath:
+            text = L"无法确定加载项的位置，\r\n加载项可能仍安装着。";
+            break;
+        case Excel::kAnswered:
+            switch (outcome.addIn) {
+                case AddIn::kGone:
+                    break;
+                case AddIn::kInUse:
+                    text = L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。";
+                    break;
+                case AddIn::kNoRight:
+                    text = L"加载项未能移除：没有\r\n删除它的权限。";
+                    break;
+                case AddIn::kFolder:
+                    text = L"加载项的位置上是一个\r\n文件夹，未能移除。";
+                    break;
+                case AddIn::kMayRemain:
+                    text = L"无法查看启动文件夹，加载项\r\n可能仍在，请检查后再运行。";
+                    break;
+            }
     }
     if (outcome.settingsRemain) {
         text += text.empty() ? L"加载项已移除，\r\n但设置未能删除。" : L"\r\n设置也未能删除。";
     }
-    return text;
+    return text.empty() ? L"Morvane\r\n\r\n已从你的系统中移除!" : text;
 }
 
 int ExitCodeOf(const Outcome& outcome) {
-    if (outcome.setupRuns) return kAnotherInstallationRuns;
-    return Removed(outcome) ? 0 : kSomethingRemains;
+    if (outcome.anotherRuns) return exit_code::kAnotherRuns;
+    const bool removed = outcome.excel == Excel::kAnswered && outcome.addIn == AddIn::kGone &&
+                         !outcome.settingsRemain;
+    return removed ? exit_code::kDone : exit_code::kSomethingRemains;
 }
 
 }  // namespace removal

@@ -1,5 +1,6 @@
-// The removal: the add-in out of Excel's start-up folder and the per-user settings section away.
-// Each step is attempted on its own; a failing step is abandoned and the next one runs.
+// The removal: the add-in out of Excel's start-up folder and the per-user settings section away,
+// and what the notice says of it. Each step is attempted on its own; a failing step is abandoned
+// and the next one runs.
 #pragma once
 
 #include <windows.h>
@@ -7,40 +8,43 @@
 #include <string>
 
 #include "host.h"
-#include "scoped.h"
+#include "lock.h"
 
 namespace removal {
 
 // The per-user settings section "Vorn" of application "Halvorsk".
 inline constexpr wchar_t kSettingsKey[] = L"Software\\VB and VBA Program Settings\\Halvorsk\\Vorn";
 
-// What is left after the attempt.
+// What the removal came to.
 struct Outcome {
-    bool setupRuns = false;         // an installation holds the lock: nothing was touched
-    bool hostReached = false;       // Excel answered where its start-up folder is
-    bool addInLocated = false;      // and the answer is a complete folder path
-    bool addInRemains = false;      // the add-in is still in that folder
-    bool addInInUse = false;        // because a program (Excel) has it open
-    bool addInIsFolder = false;     // because a folder stands at its place
-    bool settingsRemain = false;    // the settings section is still there
-    bool hostUnresponsive = false;  // Excel stayed busy, or did not answer at all
+    // How Excel answered where its start-up folder is.
+    enum class Excel {
+        kAnswered,
+        kUnreachable,   // not reached, or it ended while asked
+        kUnresponsive,  // it stayed busy, or did not answer at all
+        kNotAPath,      // its answer is not a complete folder path: the add-in cannot be located
+    } excel = Excel::kAnswered;
+    // What became of the add-in (and of a copy that an earlier Setup left beside it).
+    enum class AddIn {
+        kGone,       // the file system says that it is not there
+        kInUse,      // it stays: a program (Excel) has it open
+        kNoRight,    // it stays: no right to delete it
+        kFolder,     // a folder stands at its place
+        kMayRemain,  // it could not be looked at (no right to, a share out of reach), or Excel
+                     // did not say where it is
+    } addIn = AddIn::kGone;
+    bool settingsRemain = false;
+    bool anotherRuns = false;  // another installation or removal runs: nothing was touched
 };
 
-// Unless an installation runs, deletes the settings section, then asks the host for its start-up
-// folder (keeping the host application object in `host`) and deletes the add-in there. A busy
-// host is waited for on `clock`; a host that ends meanwhile counts as not reached.
-Outcome RemoveAll(ComPtr<IDispatch>& host, host::Clock& clock = host::SystemClock());
-
-// What is left when the host neither answers nor hands back the cancelled call: the settings were
-// dealt with before the host was asked, the add-in not.
-Outcome HostStuck();
+// Asks Excel for its start-up folder, then, unless a Setup has started meanwhile (`lock`),
+// deletes the settings section and the add-in there.
+Outcome RemoveAll(host::Excel& excel, InstallationLock& lock);
 
 // What the notice says: that the system has been removed, or what is left and what to do.
 std::wstring NoticeText(const Outcome& outcome);
 
-// The program's exit code, as deployment tools read them from the Windows Installer's: 0 when
-// everything is removed, 1618 while an installation runs, 1603 when something remains.
-inline constexpr int kSomethingRemains = 1603;
+// The program's exit code: done when everything is removed.
 int ExitCodeOf(const Outcome& outcome);
 
 }  // namespace removal

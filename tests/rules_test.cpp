@@ -2,6 +2,9 @@
 // folders, how a busy host is waited for, how profile text is cut and checked, which template a
 // version takes, what each failure is reported as, and what the remover's notice says.
 #include <windows.h>
+#include <sddl.h>
+
+#include <algorithm>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +12,11 @@
 #include "dll_search.h"
 #include "fLanguage.h"
 #include "files.h"
-#include "host.h"
+#include "errors.h"
+#include "host_wait.h"
 #include "install.h"
+#include "layout.h"
+#include "lock.h"
 #include "profile.h"
 #include "removal.h"
 
@@ -36,7 +42,7 @@ struct Row {
 
 using FolderPath = testing::TestWithParam<Row<const wchar_t*, bool>>;
 TEST_P(FolderPath, OnlyCompletePathsLocateFiles) {
-    EXPECT_EQ(host::IsFolderPath(GetParam().given), GetParam().gives);
+    EXPECT_EQ(layout::IsFolderPath(GetParam().given), GetParam().gives);
 }
 const FolderPath::ParamType kFolderPaths[] = {
     {"drive", L"C:\\Office14", true},
@@ -140,48 +146,72 @@ TEST_P(ErrorReport, NamesTheCause) {
     EXPECT_THAT(Utf8(install::ErrorReportText(GetParam().error)), HasSubstr(Utf8(GetParam().says)));
 }
 using install::HostError;
+using install::ReadBackError;
 using install::WriteError;
 const ReportRow kReports[] = {
-    {"busy", HostError(RPC_E_CALL_REJECTED, L"Version"), 440, L"正忙，或正停在一个对话框处"},
+    {"busy", HostError(RPC_E_CALL_REJECTED, L"Version"), 440, L"正忙"},
     {"no answer", HostError(RPC_E_CALL_CANCELED, L"Path"), 440, L"一分钟没有应答"},
     {"ended", HostError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), L"Version"), 462,
      L"意外结束"},
-    {"read fails", HostError(E_FAIL, L"StartupPath"), 440,
-     L"无法从 Microsoft Excel 读取信息：\nStartupPath（错误代码 0x80004005）"},
-    {"not installed", HostError(REGDB_E_CLASSNOTREG, L""), 429, L"本机没有安装 Microsoft Excel"},
+    {"read fails", HostError(E_FAIL, L"StartupPath"), 440, L"StartupPath（错误代码 0x80004005）"},
+    {"not installed", HostError(REGDB_E_CLASSNOTREG, L""), 429, L"没有安装"},
     {"stuck starting", HostError(CO_E_SERVER_EXEC_FAILURE, L""), 429, L"未能启动"},
-    {"unreachable", HostError(E_ACCESSDENIED, L""), 429, L"无法连接 Microsoft Excel"},
-    {"disk full", WriteError(ERROR_DISK_FULL, L"F:\\a"), 61, L"无法写入文件（磁盘已满）：\nF:\\a"},
+    {"unreachable", HostError(E_ACCESSDENIED, L""), 429, L"无法连接"},
+    {"disk full", WriteError(ERROR_DISK_FULL, L"F:\\a"), 61, L"磁盘已满）：\nF:\\a"},
     {"handle disk full", WriteError(ERROR_HANDLE_DISK_FULL, L"F:\\a"), 61, L"磁盘已满"},
-    {"in use", WriteError(ERROR_SHARING_VIOLATION, L"F:\\a"), 70, L"文件正被其他程序使用"},
+    {"in use", WriteError(ERROR_SHARING_VIOLATION, L"F:\\a"), 70, L"正被其他程序使用"},
     {"refused", WriteError(ERROR_ACCESS_DENIED, L"F:\\a"), 70, L"没有写入权限"},
     {"other", WriteError(ERROR_WRITE_FAULT, L"F:\\a"), 75, L"系统错误 29"},
+    // A profile that does not read back as written was cut where the disk is (nearly) full.
+    {"read back cut, no room", ReadBackError(0, L"F:\\a"), 61, L"磁盘已满"},
+    {"read back cut, a few bytes left", ReadBackError(600, L"F:\\a"), 61, L"磁盘已满"},
+    {"read back wrong, room left", ReadBackError(1 << 20, L"F:\\a"), 75, L"读回"},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, ErrorReport, testing::ValuesIn(kReports), kRowName);
 
-// The remover's notices for the outcomes that combine (the single ones' are its end-to-end rows);
-// each ends it with 1603.
-TEST(Notice, SaysWhatIsLeft) {
-    using removal::NoticeText;
-    EXPECT_EQ(Utf8(NoticeText({.hostReached = true, .addInLocated = true, .addInRemains = true})),
-              Utf8(L"加载项未能移除：没有\r\n删除它的权限。"));
-    removal::Outcome left = {.hostReached = true, .addInLocated = true, .settingsRemain = true};
-    EXPECT_EQ(Utf8(NoticeText(left)), Utf8(L"加载项已移除，\r\n但设置未能删除。"));
-    EXPECT_EQ(removal::ExitCodeOf(left), 1603);
-    left.addInRemains = left.addInInUse = true;
-    EXPECT_EQ(Utf8(NoticeText(left)),
-              Utf8(L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。\r\n设置也未能删除。"));
+// What the remover's notice says of each outcome, in at most three lines, and its exit code: the
+// system is said to be removed only when nothing is left.
+struct NoticeRow {
+    const char* name;
+    removal::Outcome outcome;
+    const wchar_t* says;
+    int exitCode;
+};
+using Notice = testing::TestWithParam<NoticeRow>;
+TEST_P(Notice, SaysWhatIsLeft) {
+    const std::wstring text = removal::NoticeText(GetParam().outcome);
+    EXPECT_THAT(Utf8(text), HasSubstr(Utf8(GetParam().says)));
+    EXPECT_LE(std::count(text.begin(), text.end(), L'\n'), 2);
+    EXPECT_EQ(removal::ExitCodeOf(GetParam().outcome), GetParam().exitCode);
 }
+using Excel = removal::Outcome::Excel;
+using AddIn = removal::Outcome::AddIn;
+const NoticeRow kNotices[] = {
+    {"removed", {}, L"已从你的系统中移除", 0},
+    {"another runs", {.anotherRuns = true}, L"另一个安装或卸载程序", 1618},
+    {"busy", {.excel = Excel::kUnresponsive, .addIn = AddIn::kMayRemain}, L"忙碌", 1603},
+    {"unreachable", {.excel = Excel::kUnreachable, .addIn = AddIn::kMayRemain}, L"无法连接", 1603},
+    {"not a path", {.excel = Excel::kNotAPath, .addIn = AddIn::kMayRemain}, L"位置", 1603},
+    {"in use", {.addIn = AddIn::kInUse}, L"关闭\r\nExcel", 1603},
+    {"no right", {.addIn = AddIn::kNoRight}, L"权限", 1603},
+    {"a folder", {.addIn = AddIn::kFolder}, L"文件夹", 1603},
+    {"may remain", {.addIn = AddIn::kMayRemain}, L"可能仍在", 1603},
+    {"settings remain", {.settingsRemain = true}, L"设置未能删除", 1603},
+    {"both remain", {.addIn = AddIn::kInUse, .settingsRemain = true}, L"本程序。\r\n设置也", 1603},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
 
-// A host that stays busy is waited for (on a clock of the test's own here), and the removal then
-// names it as busy, not as unreachable.
-TEST(Removal, NamesAHostThatStaysBusy) {
-    LabPc pc(L"busy-removal", "", "");
-    pc.Answer(L"RejectCalls", L"1000000");
-    FakeClock clock;
-    ComPtr<IDispatch> application;
-    EXPECT_EQ(Utf8(removal::NoticeText(removal::RemoveAll(application, clock))),
-              Utf8(L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。"));
+// The installation lock's name held by a program of another account, with an access list that
+// does not admit this one, counts as held: two installations must never run at once.
+TEST(Lock, ANameThatCannotBeOpenedCountsAsHeld) {
+    SECURITY_ATTRIBUTES noAccess = {sizeof noAccess, nullptr, FALSE};
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1,
+                                                         &noAccess.lpSecurityDescriptor, nullptr);
+    const UniqueHandle squatted(
+        CreateMutexExW(&noAccess, L"Global\\Morvane.Qorvel.Installation", 0, MUTEX_ALL_ACCESS));
+    LocalFree(noAccess.lpSecurityDescriptor);
+    ASSERT_TRUE(squatted);
+    EXPECT_FALSE(InstallationLock(InstallationLock::Taker::kSetup).taken());
 }
 
 // After the programs' hardening, a DLL that stands only beside the program (planted_dll.dll

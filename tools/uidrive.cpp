@@ -183,11 +183,11 @@ int HostTime() {
     ComApartment com;
     LARGE_INTEGER t0, t1;
     QueryPerformanceCounter(&t0);
-    ComPtr<IDispatch> application;
+    host::Excel excel;
     std::wstring value;
-    if (FAILED(host::Connect(application))) return 1;
+    if (FAILED(excel.Connect())) return 1;
     for (const wchar_t* name : {L"Path", L"StartupPath", L"Version"}) {
-        if (FAILED(host::ReadText(application.Get(), name, value))) return 1;
+        if (FAILED(excel.ReadText(name, value))) return 1;
     }
     QueryPerformanceCounter(&t1);
     wchar_t line[32];

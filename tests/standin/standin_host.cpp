@@ -16,6 +16,8 @@
 //   ExitOnRead                   a property whose read ends the process at once, as a kill would:
 //                                in process that is the program itself, out of process the host;
 //   HangOnRead                   a property whose read gets no answer for HangMs, as a hung Excel;
+//   ObjectOnRead                 a property answered with an object, whose value (DISPID_VALUE)
+//                                gets no answer for HangMs;
 //   HangOnRelease                1: letting go of the object gets no answer for HangMs;
 //   HangMs                       how long a hang lasts (12000 when not set);
 //   RejectCalls                  how many calls the host object rejects first, as a busy Excel
@@ -68,15 +70,21 @@ void Record(const std::wstring& line) {
         << Utf8(line) << '\n';
 }
 
-// Registers this server under the host's class id, in the registry view of its own bitness.
+// Registers this server under the host's class id, in the registry view of its own bitness. The
+// in-process one answers on whichever thread asks, as Excel's proxy does.
 HRESULT Register(const std::wstring& server) {
     wchar_t self[MAX_PATH], clsid[40];
     const DWORD length =
         GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), self, MAX_PATH);
     StringFromGUID2(host::kGlobalClsid, clsid, 40);
     const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\" + server;
-    return HRESULT_FROM_WIN32(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ,
-                                              self, (length + 1) * sizeof(wchar_t)));
+    LSTATUS status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, self,
+                                     (length + 1) * sizeof(wchar_t));
+    if (status == ERROR_SUCCESS && server == L"InprocServer32") {
+        status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ,
+                                 L"Both", sizeof L"Both");
+    }
+    return HRESULT_FROM_WIN32(status);
 }
 
 // Answers for the global object and the Application object alike: "Application" gives itself.
@@ -126,11 +134,18 @@ public:
                     std::to_wstring(flags))) {
             return RPC_E_CALL_REJECTED;
         }
+        if (id == DISPID_VALUE && result) {
+            Hang();
+            VariantInit(result);
+            result->vt = VT_BSTR;
+            result->bstrVal = SysAllocString(L"14.0");
+            return S_OK;
+        }
         if (!known || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
         if (Answer(L"HangOnRead") == name) Hang();
         if (Answer(L"ExitOnRead") == name) TerminateProcess(GetCurrentProcess(), 99);
         VariantInit(result);
-        if (name == L"Application") {
+        if (name == L"Application" || Answer(L"ObjectOnRead") == name) {
             result->vt = VT_DISPATCH;
             result->pdispVal = this;
             AddRef();

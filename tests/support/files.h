@@ -49,6 +49,14 @@ inline std::string ReadBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
+// A profile's text in code page 936, whether it is stored so or as UTF-16 with its mark.
+inline std::string ProfileText(const fs::path& path) {
+    const std::string bytes = ReadBytes(path);
+    if (!bytes.starts_with("\xFF\xFE")) return bytes;
+    return Cp936(std::wstring_view(reinterpret_cast<const wchar_t*>(bytes.data() + 2),
+                                   (bytes.size() - 2) / 2));
+}
+
 inline void WriteBytes(const fs::path& path, std::string_view bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) {
@@ -92,11 +100,28 @@ inline bool HostOutOfProcess() {
     return std::wstring_view(prefix) == L"local";
 }
 
+// What a row needs of its test prefix, beyond a lab PC: a small disk as drive F:, which it fills,
+// or a folder that only the administrator may look into (C:\root-only), for an account without
+// administrator rights; both are made by root with the test prefixes.
+enum class Needs { kNothing, kSmallDisk, kRootOnlyFolder };
+inline bool Has(Needs needs) {
+    ULARGE_INTEGER free = {};
+    switch (needs) {
+        case Needs::kSmallDisk:
+            return GetDiskFreeSpaceExW(L"F:\\", &free, nullptr, nullptr) &&
+                   free.QuadPart < 1024 * 1024;
+        case Needs::kRootOnlyFolder:
+            return GetFileAttributesW(L"C:\\root-only") != INVALID_FILE_ATTRIBUTES;
+        default:
+            return true;
+    }
+}
+
 // A lab PC in a folder of the test's own under the temporary folder, or at `name` when that is a
 // complete path (emptied before, removed after): an install set (安装包) with the add-in and its
-// profile, Excel's program and start-up folders, and the stand-in host answering them (and
-// version 14.0), whose answers and record of calls are in a folder beside it under the temporary
-// folder, which the environment names for this process and the programs it starts.
+// profile, Excel's program folder with its start-up folder in it, and the stand-in host answering
+// them (and version 14.0), whose answers and record of calls are in a folder beside it under the
+// temporary folder, which the environment names for this process and the programs it starts.
 struct LabPc {
     LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedBytes)
         : root(Emptied(fs::temp_directory_path() / L"qorvel-tests" / name)) {
@@ -136,9 +161,12 @@ struct LabPc {
     std::wstring addInSource = installSet + L"\\setup.xla";
     std::wstring shippedProfile = installSet + L"\\QorvelProfile.ini";
     std::wstring excel = root / L"Office14";
-    std::wstring startup = root / L"XLSTART";
+    std::wstring startup = excel + L"\\XLSTART";
     std::wstring hostProfile = excel + L"\\QorvelProfile.ini";
     std::wstring addIn = startup + L"\\Qorv.xla";
+    // Where Setup writes the add-in before it moves it into place, and where earlier versions did.
+    std::wstring stagedAddIn = excel + L"\\Qorv.xla.tmp";
+    std::wstring earlierStagedAddIn = startup + L"\\Qorv.xla.tmp";
     std::wstring hostFolder =
         Emptied(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
 };
@@ -149,12 +177,13 @@ inline auto Answering(const wchar_t* key, const wchar_t* value) {
 }
 
 // A file held open for reading, as by another program that has it open, so that it can be neither
-// written, replaced nor deleted; for `milliseconds` only when given, as a virus scanner holds a
-// file that was just written.
+// replaced nor deleted, nor written unless `share` lets it; for `milliseconds` only when given, as
+// a virus scanner holds a file that was just written.
 struct LockedFile {
-    explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE)
-        : handle(OwnFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, 0, nullptr))) {
+    explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE,
+                        DWORD share = FILE_SHARE_READ)
+        : handle(OwnFileHandle(
+              CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr))) {
         if (!handle) throw std::runtime_error("cannot lock " + Utf8(path));
         if (milliseconds == INFINITE) return;
         releaser = std::jthread([this, milliseconds] {
@@ -165,4 +194,49 @@ struct LockedFile {
 
     UniqueHandle handle;
     std::jthread releaser;  // lets go of it after the time given
+};
+
+// The names that appear in a folder (created, or moved there) while it is watched.
+class FolderWatch {
+public:
+    explicit FolderWatch(const std::wstring& folder)
+        : folder_(OwnFileHandle(CreateFileW(
+              folder.c_str(), FILE_LIST_DIRECTORY,
+              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr))) {
+        Read();
+    }
+    ~FolderWatch() { CancelIoEx(folder_.get(), &pending_); }
+
+    std::vector<std::string> Appeared() {
+        std::vector<std::string> names;
+        DWORD got = 0;
+        while (GetOverlappedResultEx(folder_.get(), &pending_, &got, 100, FALSE) && got > 0) {
+            for (const char* at = buffer_;;) {
+                const auto& change = *reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
+                if (change.Action == FILE_ACTION_ADDED ||
+                    change.Action == FILE_ACTION_RENAMED_NEW_NAME) {
+                    names.push_back(Utf8({change.FileName, change.FileNameLength / 2}));
+                }
+                if (!change.NextEntryOffset) break;
+                at += change.NextEntryOffset;
+            }
+            Read();
+        }
+        return names;
+    }
+
+private:
+    void Read() {
+        pending_ = {};
+        pending_.hEvent = event_.get();
+        ReadDirectoryChangesW(folder_.get(), buffer_, sizeof buffer_, FALSE,
+                              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME, nullptr,
+                              &pending_, nullptr);
+    }
+
+    UniqueHandle folder_;
+    UniqueHandle event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED pending_ = {};
+    alignas(DWORD) char buffer_[16384];
 };

@@ -1,0 +1,31 @@
+// The installed layout, which Setup writes and the remover partly takes away: the one thing the
+// two programs share.
+#pragma once
+
+#include <string_view>
+
+namespace layout {
+
+// The add-in: the host's StartupPath followed by this name. Excel opens every file in its start-up
+// folder when it starts, so nothing else of ours ever stands there.
+inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
+// Where earlier versions of Setup wrote the add-in before moving it into place: in the start-up
+// folder itself, so that one left behind is opened by Excel as a second add-in. Setup clears it,
+// and the remover removes it.
+inline constexpr wchar_t kEarlierStagedAddIn[] = L"\\Qorv.xla.tmp";
+
+// Whether a folder the host answered is a complete folder path: a drive letter, colon and
+// backslash ("C:\..."), or a UNC path ("\\server\share..."). Anything else (empty text, a
+// relative path, "\Office") would put or take files somewhere nobody meant.
+inline bool IsFolderPath(std::wstring_view path) {
+    const auto letter = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+    };
+    if (path.size() >= 3 && letter(path[0]) && path[1] == L':' && path[2] == L'\\') return true;
+    if (path.size() < 5 || path.substr(0, 2) != L"\\\\") return false;
+    const size_t share = path.find(L'\\', 2);  // "\\server\share": both names present
+    return share != std::wstring_view::npos && share > 2 && share + 1 < path.size() &&
+           path[share + 1] != L'\\';
+}
+
+}  // namespace layout

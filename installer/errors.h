@@ -1,0 +1,79 @@
+// What the user is told when an installation fails: a run-time error number (also the program's
+// exit code), what failed, and the path or value involved.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "exit_codes.h"
+
+namespace install {
+
+struct Error {
+    int number;
+    std::wstring what;
+    std::wstring subject;
+};
+
+// Run-time error numbers, as the add-in's users know them from its other programs.
+enum ErrorNumber : int {
+    kInvalidArgument = 5,       // a text the ANSI code page cannot hold
+    kTypeMismatch = 13,         // the host's version is not a number
+    kFileNotFound = 53,         // a source file is missing
+    kDiskFull = 61,             // no room left where a file is written
+    kPermissionDenied = 70,     // a file in use or write-protected, a right missing
+    kFileAccessError = 75,      // a folder in a file's place, any other file failure
+    kPathNotFound = 76,         // a destination folder is missing, or not a complete path
+    kCannotCreateObject = 429,  // the host cannot be reached
+    kAutomationError = 440,     // the host failed to answer, stayed busy or did not answer at all
+    kHostEnded = 462,           // the host's process ended while it was asked ("the remote
+                                // server machine does not exist or is unavailable")
+    kCancelled = exit_code::kCancelled,  // the user stopped it: nothing to report
+};
+
+// Why an installation stopped, where no system error code says it.
+enum class Cause {
+    kInstallSetNotInCodePage,  // the install set's folder: subject
+    kHostFolderNotInCodePage,  // Excel's program folder
+    kDateNotInCodePage,        // today's date as the user writes it
+    kNotAFolderPath,           // an answer of Excel's: "name = “value”"
+    kVersionNotANumber,        // Excel's version: "“value”"
+    kFileWhereAFolderBelongs,  // one of Excel's folders
+    kFolderMissing,            // one of Excel's folders
+    kFolderInTheWay,           // a folder where a file belongs
+    kHiddenHostProfile,        // a host profile with the hidden or system attribute
+    kSourceMissing,            // a file of the install set
+    kSourceIsAFolder,
+    kSourceInUse,              // cannot be read: another program has it open
+    kSourceNoRight,            // cannot be read: no right to
+    kPlacedMeanwhile,          // another program placed a file where none was
+    kProfileReadBackWrong,     // the edited profile does not read back as written, with room left
+};
+Error Fail(Cause cause, const std::wstring& subject);
+// The line of a profile that holds bytes that are not text in the system's code page.
+Error NotCodePageText(int line, const std::wstring& profile);
+
+// What the user is told when asking the host for `property` failed with `hr`; connecting to it
+// when `property` is empty.
+Error HostError(HRESULT hr, const std::wstring& property);
+
+// What the user is told when a file could not be written, replaced, moved or deleted at `file`
+// with the system's error `error`.
+Error WriteError(DWORD error, const std::wstring& file);
+
+// What the user is told when what stands at `path` could not be looked at (error `error`).
+Error LookError(DWORD error, const std::wstring& path);
+
+// A profile that does not read back as it was written: the disk filled while the profile call
+// rewrote it (it may cut the file without a word) where less than a few pages are left.
+Error ReadBackError(ULONGLONG freeBytes, const std::wstring& profile);
+
+// `failure` of the host profile, after the new add-in was moved into place and could not be put
+// back: the user is told so.
+Error AddInNotPutBack(Error failure);
+
+// The error report's text: the error number, what failed, and the path or value involved.
+std::wstring ErrorReportText(const Error& error);
+
+}  // namespace install
