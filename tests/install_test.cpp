@@ -113,7 +113,7 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
         EXPECT_EQ(GetFileAttributesW(placed.c_str()) & kProtectiveAttributes, 0u) << Utf8(placed);
     }
     EXPECT_THAT(HostCalls(), testing::Each(testing::AnyOf(
-                                 HasSubstr(" Application 1033"), HasSubstr(" Path 1033"),
+                                 "CreateInstance", HasSubstr(" Application 1033"), HasSubstr(" Path 1033"),
                                  HasSubstr(" StartupPath 1033"), HasSubstr(" Version 1033"))));
 }
 

@@ -23,7 +23,7 @@
 //   RejectCalls                  how many calls the host object rejects first, as a busy Excel
 //                                does: each of them answers RPC_E_CALL_REJECTED;
 //   StartDelay                   seconds the local server takes to start before it takes calls.
-// It appends every call it gets to "calls.log" there, one line each:
+// It appends every call it gets to "calls.log" there, one line each: "CreateInstance",
 //   "GetIDsOfNames <name> <lcid>" and "Invoke <name> <lcid> <flags>", followed by " rejected"
 //   when it rejected the call.
 #include <windows.h>
@@ -181,6 +181,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         *object = nullptr;
+        Record(L"CreateInstance");
         if (outer) return CLASS_E_NOAGGREGATION;
         if (const auto hr = static_cast<HRESULT>(AnswerNumber(L"CreateFails", 16)); FAILED(hr)) {
             if (liveObjects == 0) LastObjectReleased();
