@@ -1,4 +1,5 @@
-// The programs' exit codes, as deployment tools read them from the Windows Installer's.
+// The programs' exit codes, as deployment tools read them from the Windows Installer's. The README
+// and the administrator's note (package/README.txt.in) list them for the administrators.
 #pragma once
 
 namespace exit_code {
@@ -10,6 +11,10 @@ inline constexpr int kCancelled = 1602;  // ERROR_INSTALL_USEREXIT
 inline constexpr int kSomethingRemains = 1603;  // ERROR_INSTALL_FAILURE
 // Either program: another installation or removal runs; nothing was changed.
 inline constexpr int kAnotherRuns = 1618;  // ERROR_INSTALL_ALREADY_RUNNING
+// Either program: done, but the log asked for (/log) could not be written.
+inline constexpr int kLogFailed = 1622;  // ERROR_INSTALL_LOG_FAILURE
+// Either program: an unknown switch, or /log without a file name; nothing was changed.
+inline constexpr int kInvalidCommandLine = 1639;  // ERROR_INVALID_COMMAND_LINE
 // Any other code of Setup is the error number of the report it showed (53, 61, 70, ...).
 
 }  // namespace exit_code

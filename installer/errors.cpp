@@ -155,6 +155,17 @@ Error AddInNotPutBack(Error failure) {
     return failure;
 }
 
+std::wstring OutcomeText(const std::optional<Error>& failure) {
+    if (!failure) {
+        return L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
+    }
+    return failure->number == kCancelled ? L"" : ErrorReportText(*failure);
+}
+
+int ExitCodeOf(const std::optional<Error>& failure) {
+    return failure ? failure->number : exit_code::kDone;
+}
+
 std::wstring ErrorReportText(const Error& error) {
     return L"运行时错误 '" + Decimal(static_cast<unsigned long>(error.number)) + L"'：\n\n" +
            error.what + L"\n" + error.subject;

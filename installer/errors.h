@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "exit_codes.h"
@@ -75,5 +76,11 @@ Error AddInNotPutBack(Error failure);
 
 // The error report's text: the error number, what failed, and the path or value involved.
 std::wstring ErrorReportText(const Error& error);
+
+// What the user is told at the end of an installation that ended with `failure` (none: it is
+// complete): the completion message, the error report, or nothing when the user stopped it.
+std::wstring OutcomeText(const std::optional<Error>& failure);
+// The program's exit code for it: done, or the error number.
+int ExitCodeOf(const std::optional<Error>& failure);
 
 }  // namespace install

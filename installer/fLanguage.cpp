@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "fLanguage.h"
+#include "logbook.h"
 #include "resource.h"
 #include "window.h"
 
@@ -18,8 +19,7 @@ constexpr int kCmdOKId = 101;
 constexpr int kCmdCancelId = 102;
 
 constexpr wchar_t kTitle[] = L"Setup";
-constexpr wchar_t kCompletionText[] =
-    L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
+constexpr wchar_t kLogFailed[] = L"\n\n（日志文件无法写入。）";
 
 }  // namespace
 
@@ -33,7 +33,7 @@ std::wstring WithLineFeeds(const std::wstring& text) {
     return drawn;
 }
 
-fLanguage::fLanguage() : Window(kDesign) {}
+fLanguage::fLanguage(host::Excel& excel) : Window(kDesign), excel_(excel) {}
 
 bool fLanguage::Show(HINSTANCE instance, int showCommand) {
     if (!Create(instance)) return false;
@@ -134,15 +134,14 @@ void fLanguage::cmdOK_Click() {
     Finish(install::Run(install::InstallSet::OfThisProgram(), excel_));
 }
 
-// Tells the user how the installation ended, and ends the window.
+// Tells the user how the installation ended (and that the log asked for could not be written),
+// and ends the window.
 void fLanguage::Finish(const std::optional<install::Error>& failure) {
     ShowWorking(false);
-    exitCode_ = failure ? failure->number : exit_code::kDone;
-    if (!failure) {
-        MessageBoxW(window_, kCompletionText, kTitle, MB_OK | MB_ICONINFORMATION);
-    } else if (failure->number != install::kCancelled) {
-        MessageBoxW(window_, install::ErrorReportText(*failure).c_str(), kTitle,
-                    MB_OK | MB_ICONERROR);
+    exitCode_ = install::ExitCodeOf(failure);
+    if (const std::wstring text = install::OutcomeText(failure); !text.empty()) {
+        MessageBoxW(window_, (text + (logbook::Failed() ? kLogFailed : L"")).c_str(), kTitle,
+                    MB_OK | (failure ? MB_ICONERROR : MB_ICONINFORMATION));
     }
     DestroyWindow(window_);
 }

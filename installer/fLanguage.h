@@ -17,7 +17,8 @@ std::wstring WithLineFeeds(const std::wstring& text);
 
 class fLanguage final : public ui::Window {
 public:
-    fLanguage();
+    // The install procedure asks `excel`, which the program holds until it ends.
+    explicit fLanguage(host::Excel& excel);
 
     // Creates the window, runs its Load handler and shows it at the centre of the screen.
     bool Show(HINSTANCE instance, int showCommand);
@@ -27,8 +28,6 @@ public:
     // one: a Setup in another session, or one that is ending, shows none here.
     static bool BringRunningToFront();
 
-    // The host application object, once the install procedure has asked for it.
-    host::Excel& excel() { return excel_; }
 
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -44,6 +43,5 @@ private:
     HWND cmdCancel = nullptr;
     bool installing_ = false;
     int exitCode_ = exit_code::kCancelled;  // what the program ends with
-    // The host application object, set by the install procedure and kept until the program ends.
-    host::Excel excel_;
+    host::Excel& excel_;
 };

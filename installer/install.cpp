@@ -7,6 +7,7 @@
 #include "file_ops.h"
 #include "install.h"
 #include "layout.h"
+#include "logbook.h"
 #include "profile.h"
 #include "text.h"
 
@@ -69,6 +70,15 @@ std::string Ansi(const std::wstring& text) {
     return ansi;
 }
 
+// Bytes in the ANSI code page, for the log.
+std::wstring Wide(const std::string& ansi) {
+    std::wstring text(ansi.size(), L'\0');
+    text.resize(static_cast<size_t>(MultiByteToWideChar(
+        CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), text.data(),
+        static_cast<int>(text.size()))));
+    return text;
+}
+
 // Everything the host must answer, in this order, each checked: nothing on disk changes before.
 Failure AskHost(host::Excel& excel, HostAnswers& answers) {
     if (const HRESULT hr = excel.Connect(); FAILED(hr)) return HostError(hr, L"");
@@ -81,6 +91,7 @@ Failure AskHost(host::Excel& excel, HostAnswers& answers) {
         if (const HRESULT hr = excel.ReadText(name, *value); FAILED(hr)) {
             return HostError(hr, name);
         }
+        logbook::Note(L"Excel " + std::wstring(name) + L"：" + *value);
     }
     for (const auto& [name, value] : {reads[0], reads[1]}) {
         if (!layout::IsFolderPath(*value)) {
@@ -168,9 +179,8 @@ Failure StageProfile(const InstallSet& set, const HostAnswers& answers, const Fo
     return EditProfile(staged.stage(), keys);
 }
 
-}  // namespace
-
-Failure Run(const InstallSet& set, host::Excel& excel) {
+// Asks the host, checks everything, stages the files, and moves them into place.
+Failure Install(const InstallSet& set, host::Excel& excel) {
     const std::wstring today = TodayAsShortDate();
     HostAnswers answers;
     if (auto failure = AskHost(excel, answers)) return failure;
@@ -200,10 +210,22 @@ Failure Run(const InstallSet& set, host::Excel& excel) {
     return std::nullopt;
 }
 
+}  // namespace
+
+Failure Run(const InstallSet& set, host::Excel& excel) {
+    logbook::Note(L"安装文件夹：" + set.folder);
+    auto failure = Install(set, excel);
+    if (const std::wstring text = OutcomeText(failure); !text.empty()) {
+        logbook::Note(L"提示：" + text);
+    }
+    return failure;
+}
+
 Failure EditProfile(const std::wstring& file, const Keys& keys) {
     profile::Entries wanted = profile::EntriesOf(file);
     for (const auto& [key, value] : keys) {
         if (!profile::WriteKey(file, key, value)) return WriteError(GetLastError(), file);
+        logbook::Note(L"写入配置项：" + Wide(key) + L"=" + Wide(value));
         std::string lower = key;
         for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
         wanted[{"curveinformation", lower}] = value;

@@ -1,35 +1,62 @@
 #include <windows.h>
 
+#include <cstdlib>
+
+#include "command_line.h"
 #include "dll_search.h"
 #include "exit_codes.h"
 #include "fLanguage.h"
+#include "host.h"
+#include "install.h"
 #include "lock.h"
+#include "logbook.h"
 #include "scoped.h"
 #include "window.h"
 
 namespace {
 
+constexpr wchar_t kTitle[] = L"Setup";
 constexpr wchar_t kAlreadyRunning[] =
     L"另一个安装或卸载程序正在运行（可能在另一个用户的会话中）。请等它结束后，再运行 Setup。";
+constexpr wchar_t kUsage[] =
+    L"用法：Setup.exe [/quiet] [/log 文件] [/?]\n\n"
+    L"/quiet\t不显示窗口和任何提示，直接安装，以退出代码报告结果。\n"
+    L"/log 文件\t把安装的经过写入该文件（UTF-8 文本）。\n"
+    L"/?\t显示本说明，不安装。\n\n"
+    L"退出代码：0 安装完成；1602 用户取消；1618 另一个安装或卸载程序正在运行；"
+    L"1622 安装完成，但日志无法写入；1639 命令行无效；其他值为错误提示中的错误号。";
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+// Installs with the window, as the user clicks, or with /quiet as a click on OK would, without a
+// window or message; either way through the same install procedure, lock and bounds.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
     HardenDllSearch();
+    const CommandLine line = ParseCommandLine(__argc - 1, __wargv + 1);
+    if (line.action != CommandLine::kRun) return ExplainUsage(line, kUsage, kTitle);
+    if (!line.logFile.empty()) logbook::Open(line.logFile, L"Setup", commandLine);
     InstallationLock lock(InstallationLock::Taker::kSetup);
     if (!lock.taken()) {
+        logbook::Note(std::wstring(L"提示：") + kAlreadyRunning);
         // The Setup that runs stays in charge: it is brought to the front, or, where it cannot be
         // (it runs in another session, or is ending; a remover holds the lock), the user is told.
-        if (!fLanguage::BringRunningToFront()) {
-            MessageBoxW(nullptr, kAlreadyRunning, L"Setup", MB_OK | MB_ICONINFORMATION);
+        if (!line.quiet && !fLanguage::BringRunningToFront()) {
+            MessageBoxW(nullptr, kAlreadyRunning, kTitle, MB_OK | MB_ICONINFORMATION);
         }
-        return exit_code::kAnotherRuns;
+        return logbook::Ending(exit_code::kAnotherRuns);
     }
     ComApartment com;
-    fLanguage form;  // holds the host application object until the program ends
-    if (!form.Show(instance, showCommand)) return 1;
-    const int exitCode = ui::RunMessageLoop(form.handle());
+    host::Excel excel;  // the host application object, held until the program ends
+    int exitCode = exit_code::kCancelled;
+    if (line.quiet) {
+        exitCode = install::ExitCodeOf(install::Run(install::InstallSet::OfThisProgram(), excel));
+    } else {
+        fLanguage form(excel);
+        if (!form.Show(instance, showCommand)) return 1;
+        exitCode = ui::RunMessageLoop(form.handle());
+    }
+    exitCode = logbook::Ending(exitCode);
     lock.Release();
-    form.excel().LetGo(exitCode);
+    excel.LetGo(exitCode);
     return exitCode;
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "file_ops.h"
+#include "logbook.h"
 #include "scoped.h"
 #include "staged_file.h"
 
@@ -11,9 +12,11 @@ Failure RemoveLeftover(const std::wstring& path) {
     if (found.found == Lookup::kNothing) return std::nullopt;
     if (found.found == Lookup::kFolder) return Fail(Cause::kFolderInTheWay, path);
     if (found.found == Lookup::kUnknown) return LookError(found.error, path);
-    if (WithPlainFile(path, [&] { return DeleteFileW(path.c_str()) != FALSE; }))
-        return std::nullopt;
-    return WriteError(GetLastError(), path);
+    if (!WithPlainFile(path, [&] { return DeleteFileW(path.c_str()) != FALSE; })) {
+        return WriteError(GetLastError(), path);
+    }
+    logbook::Note(L"删除：" + path);
+    return std::nullopt;
 }
 
 namespace {
@@ -52,6 +55,7 @@ Failure StagedFile::CopyFrom(const std::wstring& source) const {
     const std::wstring& stage = names_.stage;
     if (RetryWhileLocked([&] { return CopyFileW(source.c_str(), stage.c_str(), TRUE) != FALSE; })) {
         MakePlainFile(stage);
+        logbook::Note(L"复制：" + source + L" → " + stage);
         return std::nullopt;
     }
     const DWORD error = GetLastError();
@@ -97,6 +101,8 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
                   });
     if (moved) {
         state_ = replace ? kReplaced : kPlaced;
+        logbook::Note(L"放入：" + place +
+                      (replace ? L"（替换原有文件，原文件暂存为 " + backup + L"）" : L""));
         return std::nullopt;
     }
     const DWORD error = GetLastError();
@@ -115,6 +121,7 @@ bool StagedFile::PutBack() {
         })
         : state_ == kPlaced ? RetryWhileLocked([&] { return DeleteFileW(place.c_str()) != FALSE; })
                             : true;
+    if (back && state_ != kStaged) logbook::Note(L"恢复原来的文件：" + place);
     if (back) state_ = kStaged;
     return back;
 }

@@ -4,16 +4,17 @@
 #include "MainMode.h"
 #include "host.h"
 #include "lock.h"
+#include "logbook.h"
 #include "removal.h"
 #include "window.h"
 
 namespace MainMode {
 
-int Main(HINSTANCE instance, int showCommand) {
+int Main(HINSTANCE instance, int showCommand, bool quiet) {
     // The notice shows at once: asking the host may take seconds, and the window answers
     // meanwhile.
     Form1 notice;
-    if (!notice.Show(instance, showCommand)) return 1;
+    if (!quiet && !notice.Show(instance, showCommand)) return 1;
     host::Excel excel;  // the host application object, held until the program ends
     removal::Outcome outcome;
     {
@@ -22,9 +23,13 @@ int Main(HINSTANCE instance, int showCommand) {
         outcome = lock.taken() ? removal::RemoveAll(excel, lock)
                                : removal::Outcome{.anotherRuns = true};
     }
-    notice.ShowOutcome(removal::NoticeText(outcome));
-    ui::RunMessageLoop(notice.handle());
-    const int exitCode = removal::ExitCodeOf(outcome);
+    const std::wstring text = removal::NoticeText(outcome);
+    logbook::Note(L"提示：" + text);
+    if (!quiet) {
+        notice.ShowOutcome(text);
+        ui::RunMessageLoop(notice.handle());
+    }
+    const int exitCode = logbook::Ending(removal::ExitCodeOf(outcome));
     excel.LetGo(exitCode);
     return exitCode;
 }

@@ -5,8 +5,8 @@
 
 namespace MainMode {
 
-// Removes the add-in and the settings section, shows the notice, and runs until it is dismissed.
-// Gives the program's exit code.
-int Main(HINSTANCE instance, int showCommand);
+// Removes the add-in and the settings section, and tells how that went: with the notice, which
+// it runs until it is dismissed, or, `quiet`, with nothing but the exit code. Gives the exit code.
+int Main(HINSTANCE instance, int showCommand, bool quiet);
 
 }  // namespace MainMode

@@ -3,6 +3,7 @@
 #include "exit_codes.h"
 #include "file_ops.h"
 #include "layout.h"
+#include "logbook.h"
 #include "removal.h"
 #include "scoped.h"
 
@@ -11,6 +12,12 @@ namespace {
 
 using Excel = Outcome::Excel;
 using AddIn = Outcome::AddIn;
+
+std::wstring Hex(HRESULT hr) {
+    wchar_t text[16];
+    wsprintfW(text, L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
 
 bool SettingsExist() {
     UniqueHkey key;
@@ -39,7 +46,11 @@ AddIn Remove(const std::wstring& path) {
     WithPlainFile(path, [&] { return DeleteFileW(path.c_str()) != FALSE; });
     const DWORD error = GetLastError();
     const Lookup after = LookUp(path);
-    if (after.found == Lookup::kNothing) return AddIn::kGone;
+    if (after.found == Lookup::kNothing) {
+        logbook::Note(L"删除：" + path);
+        return AddIn::kGone;
+    }
+    logbook::Note(L"未能删除：" + path + L"（系统错误 " + std::to_wstring(error) + L"）");
     if (after.found == Lookup::kUnknown) return AddIn::kMayRemain;
     return IsInUse(error) ? AddIn::kInUse : AddIn::kNoRight;
 }
@@ -52,11 +63,15 @@ Outcome RemoveAll(host::Excel& excel, InstallationLock& lock) {
     HRESULT read = excel.Connect();
     if (SUCCEEDED(read)) read = excel.ReadText(L"StartupPath", startupFolder);
     outcome.excel = ExcelOf(read, startupFolder);
+    logbook::Note(SUCCEEDED(read) ? L"Excel StartupPath：" + startupFolder
+                                  : L"Excel 未回答（错误代码 " + Hex(read) + L"）");
     if (!lock.StillAlone()) return {.anotherRuns = true};
 
     // The section with every value and subkey in it; a missing one is nothing to do.
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     outcome.settingsRemain = SettingsExist();
+    logbook::Note((outcome.settingsRemain ? L"未能删除设置：HKCU\\" : L"设置已删除：HKCU\\") +
+                  std::wstring(kSettingsKey));
     // Nothing is deleted where Excel did not say where its start-up folder is.
     outcome.addIn = AddIn::kMayRemain;
     if (outcome.excel == Excel::kAnswered) {

@@ -1,10 +1,18 @@
-# Which build the tests, the demo and the bench run. Sourced by the scripts.
+# Sourced by every script, before anything else it does: sets up the machine once per command
+# (scripts/bootstrap), takes `--arch i686|x86_64|all` off the front of the script's arguments
+# into $arch (empty: the machine's own choice), and decides which build runs.
 #
 # What ships is the i686 build, in build/. Where this machine runs 32-bit programs, that build is
 # the one run. Some machines run 64-bit user code only: there Wine's 32-bit loader fails with
 # "Exec format error", so an x86_64 build of the same sources (in build/x86_64/) is run under
 # 64-bit Wine instead, and the shipped i686 programs are checked without running them.
 # `--arch i686|x86_64` forces either; `--arch all` runs every build that the machine can run.
+
+"$(dirname "${BASH_SOURCE[0]}")/bootstrap"
+export QORVEL_BOOTSTRAPPED=1
+
+arch=""
+if [ "${1:-}" = --arch ]; then arch=${2:?--arch takes i686, x86_64 or all}; shift 2; fi
 
 can_run_i686() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
@@ -21,6 +29,7 @@ builds_to_run() {
   esac
 }
 
+# The build folder of a build (the configure preset of the same name says so too).
 build_dir() { if [ "$1" = i686 ]; then echo build; else echo build/x86_64; fi; }
 
 # One line that says which build runs, and why.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -290,6 +291,67 @@ const RemovalRow kRemovalRows[] = {
     {"add-in held open", true, {.addIn = removal::Outcome::AddIn::kInUse}},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, TheRemover, testing::ValuesIn(kRemovalRows), kRowName);
+
+struct CommandRow {
+    const char* name;
+    const wchar_t* exe;        // of the install set; run in the lab PC's folder
+    const wchar_t* arguments;  // the log, where asked for, is run.log there
+    std::function<void(class Unattended&)> arrange;
+    DWORD exitCode;
+    bool usage = false;                    // the usage is shown, and nothing else is done
+    std::vector<const char*> logged = {};  // what the log says, among the rest
+};
+
+class Unattended : public testing::TestWithParam<CommandRow>, public ProgramsTest {
+public:
+    std::optional<InstallationLock> lock;  // held by another installation
+};
+
+// An administrator's command line: nothing is shown where it says /quiet, the usage where it asks
+// for it or cannot be run; the add-in is installed or removed as with the window, and the exit
+// code and the log say what happened.
+TEST_P(Unattended, DoesWhatTheCommandLineSays) {
+    const CommandRow& row = GetParam();
+    const bool setup = row.exe == std::wstring(L"Setup.exe");
+    WriteBytes(addIn, "an earlier add-in");
+    row.arrange(*this);
+    Program program(installSet + L"\\" + row.exe, row.arguments, root.c_str());
+    if (row.usage) {
+        const HWND box = WaitForWindow(program, L"#32770", nullptr);
+        ASSERT_NE(box, nullptr) << "no usage";
+        EXPECT_THAT(MessageOf(box), StartsWith(Utf8(L"用法：") + Utf8(row.exe)));
+        PressKey(box, VK_RETURN);
+    } else {
+        EXPECT_EQ(WaitForWindow(program, nullptr, nullptr), nullptr) << "a window was shown";
+    }
+    EXPECT_EQ(program.WaitForExit(), row.exitCode);
+    const bool done = row.exitCode == 0 || row.exitCode == 1622;
+    EXPECT_EQ(ReadBytes(addIn), !done || row.usage ? "an earlier add-in" : setup ? kAddIn : "<missing>");
+    const auto log = LinesOf(ReadBytes(root / L"run.log"));
+    for (const char* said : row.logged) EXPECT_THAT(log, testing::Contains(testing::HasSubstr(said)));
+}
+
+const CommandRow kCommandRows[] = {
+    {"Setup, quiet, with a log", L"Setup.exe", L"/quiet /log run.log", [](Unattended&) {}, 0,
+     false, {"Excel StartupPath：", "放入：", "XLSTART\\Qorv.xla", "安装完毕", "退出代码：0"}},
+    {"Setup, quiet, another installation runs", L"Setup.exe", L"-QUIET /LOG run.log",
+     [](Unattended& t) { t.lock.emplace(InstallationLock::Taker::kSetup); }, 1618, false,
+     {"另一个安装或卸载程序正在运行", "退出代码：1618"}},
+    {"Setup, quiet, Excel does not start", L"Setup.exe", L"/quiet /log run.log",
+     Answering(L"CreateFails", L"80080005"), 429, false, {"未能启动", "退出代码：429"}},
+    {"Setup, quiet, no setup.xla", L"Setup.exe", L"/quiet",
+     [](Unattended& t) { fs::remove(t.addInSource); }, 53},
+    // The log cannot be written: the installation is done all the same, and the code says so.
+    {"Setup, quiet, the log cannot be written", L"Setup.exe", L"/quiet /log C:\\无\\run.log",
+     [](Unattended&) {}, 1622},
+    {"Setup, the usage", L"Setup.exe", L"/?", [](Unattended&) {}, 0, true},
+    {"Setup, an unknown switch", L"Setup.exe", L"/silent", [](Unattended&) {}, 1639, true},
+    {"Setup, quiet, an unknown switch", L"Setup.exe", L"/silent /quiet", [](Unattended&) {}, 1639},
+    {"remover, quiet, with a log", L"remover.exe", L"/quiet /log run.log", [](Unattended&) {}, 0,
+     false, {"设置已删除", "删除：", "XLSTART\\Qorv.xla", "退出代码：0"}},
+    {"remover, the usage", L"remover.exe", L"-?", [](Unattended&) {}, 0, true},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, Unattended, testing::ValuesIn(kCommandRows), kRowName);
 
 class OneAtATime : public testing::Test, public ProgramsTest {};
 

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "command_line.h"
 #include "dll_search.h"
 #include "fLanguage.h"
 #include "files.h"
@@ -200,6 +201,37 @@ const NoticeRow kNotices[] = {
     {"both remain", {.addIn = AddIn::kInUse, .settingsRemain = true}, L"本程序。\r\n设置也", 1603},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
+
+// What each command line asks for: switches as Windows users write them, "/" or "-", any case.
+struct CommandLineRow {
+    const char* name;
+    std::vector<const wchar_t*> arguments;
+    CommandLine::Action action;
+    bool quiet;
+    const wchar_t* logFile;
+};
+using CommandLines = testing::TestWithParam<CommandLineRow>;
+TEST_P(CommandLines, SayWhatToDo) {
+    const CommandLineRow& row = GetParam();
+    const CommandLine line =
+        ParseCommandLine(static_cast<int>(row.arguments.size()), row.arguments.data());
+    EXPECT_EQ(line.action, row.action);
+    EXPECT_EQ(line.quiet, row.quiet);
+    EXPECT_EQ(Utf8(line.logFile), Utf8(row.logFile));
+}
+const CommandLineRow kCommandLines[] = {
+    {"none", {}, CommandLine::kRun, false, L""},
+    {"quiet", {L"/quiet"}, CommandLine::kRun, true, L""},
+    {"quiet with a dash, in capitals", {L"-QUIET"}, CommandLine::kRun, true, L""},
+    {"log", {L"/Log", L"C:\\安装 日志.txt"}, CommandLine::kRun, false, L"C:\\安装 日志.txt"},
+    {"log with a colon", {L"/quiet", L"-LOG:x.log"}, CommandLine::kRun, true, L"x.log"},
+    {"log without a file", {L"/quiet", L"/log"}, CommandLine::kInvalid, true, L""},
+    {"usage", {L"/?"}, CommandLine::kUsage, false, L""},
+    {"usage, quietly", {L"-?", L"/quiet"}, CommandLine::kUsage, true, L""},
+    {"unknown switch", {L"/silent"}, CommandLine::kInvalid, false, L""},
+    {"a word", {L"quiet"}, CommandLine::kInvalid, false, L""},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, CommandLines, testing::ValuesIn(kCommandLines), kRowName);
 
 // The installation lock's name held by a program of another account, with an access list that
 // does not admit this one, counts as held: two installations must never run at once.

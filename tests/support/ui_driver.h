@@ -3,7 +3,6 @@
 #pragma once
 
 #include <windows.h>
-#include <process.h>
 
 #include <stdexcept>
 #include <string>
@@ -20,13 +19,22 @@ inline HWND FocusIn(HWND window) {
     return info.hwndFocus;
 }
 
-// A program started by the test; ended by force if it is still running when this goes.
+// A program started by the test, with `arguments`, in the test's current folder or `folder`;
+// ended by force if it is still running when this goes.
 class Program {
 public:
-    explicit Program(const fs::path& exe)
-        : process_(OwnFileHandle(reinterpret_cast<HANDLE>(_wspawnl(
-              _P_NOWAIT, exe.c_str(), (L"\"" + exe.wstring() + L"\"").c_str(), nullptr)))) {
-        if (!process_) throw std::runtime_error("cannot start " + Utf8(exe.wstring()));
+    explicit Program(const fs::path& exe, const std::wstring& arguments = L"",
+                     const wchar_t* folder = nullptr) {
+        std::wstring line = L"\"" + exe.wstring() + L"\" " + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
+        if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder,
+                            &startup, &started)) {
+            throw std::runtime_error("cannot start " + Utf8(exe.wstring()));
+        }
+        CloseHandle(started.hThread);
+        process_.reset(started.hProcess);
     }
     ~Program() {
         if (TerminateProcess(process_.get(), 1)) WaitForSingleObject(process_.get(), 5000);
