@@ -16,6 +16,8 @@ struct CommandLine {
     } action = kRun;
     bool quiet = false;
     std::wstring logFile;  // empty: no log
+
+    bool operator==(const CommandLine&) const = default;
 };
 
 // Reads the arguments after the program's name.

@@ -34,9 +34,9 @@ HRESULT ReadProperty(HostThread& thread, std::shared_ptr<Excel::Objects> objects
         EXCEPINFO exception = {};
         UINT badArgument = 0;
         UniqueVariant result;
-        HRESULT invoked = (*objects.*object)->Invoke(*id, IID_NULL, kLocale, DISPATCH_PROPERTYGET,
-                                                     &noArguments, result.get(), &exception,
-                                                     &badArgument);
+        HRESULT invoked = (*objects.*object)
+                              ->Invoke(*id, IID_NULL, kLocale, DISPATCH_PROPERTYGET, &noArguments,
+                                       result.get(), &exception, &badArgument);
         SysFreeString(exception.bstrSource);
         SysFreeString(exception.bstrDescription);
         SysFreeString(exception.bstrHelpFile);
@@ -67,15 +67,14 @@ HRESULT Excel::Connect() {
 HRESULT Excel::ReadText(const wchar_t* name, std::wstring& value) {
     value.clear();
     auto text = std::make_shared<std::wstring>();
-    const HRESULT hr = ReadProperty(thread_, objects_, &Objects::application, name,
-                                    [text](const VARIANT& answer) {
-                                        if (answer.vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-                                        if (answer.bstrVal) {
-                                            text->assign(answer.bstrVal,
-                                                         SysStringLen(answer.bstrVal));
-                                        }
-                                        return S_OK;
-                                    });
+    const HRESULT hr =
+        ReadProperty(thread_, objects_, &Objects::application, name, [text](const VARIANT& answer) {
+            if (answer.vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+            if (answer.bstrVal) {
+                text->assign(answer.bstrVal, SysStringLen(answer.bstrVal));
+            }
+            return S_OK;
+        });
     if (SUCCEEDED(hr)) value = std::move(*text);
     return hr;
 }

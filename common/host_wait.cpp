@@ -80,7 +80,8 @@ struct HostThread::Shared {
 
     // The thread: each job in turn, until the last one.
     static DWORD WINAPI Serve(void* parameter) {
-        const std::shared_ptr<Shared> self(std::move(*static_cast<std::shared_ptr<Shared>*>(parameter)));
+        const std::shared_ptr<Shared> self(
+            std::move(*static_cast<std::shared_ptr<Shared>*>(parameter)));
         delete static_cast<std::shared_ptr<Shared>*>(parameter);
         const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         for (bool last = false; !last;) {

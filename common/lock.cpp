@@ -29,14 +29,15 @@ constexpr wchar_t kMutexAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;
 constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 
 // The private namespace calls: Windows has them from Vista on, Wine has not.
-const auto createBoundary = SystemFunction<HANDLE(WINAPI*)(LPCWSTR, ULONG)>(
-    L"kernel32.dll", "CreateBoundaryDescriptorW");
+const auto createBoundary =
+    SystemFunction<HANDLE(WINAPI*)(LPCWSTR, ULONG)>(L"kernel32.dll", "CreateBoundaryDescriptorW");
 const auto addSid =
     SystemFunction<BOOL(WINAPI*)(HANDLE*, PSID)>(L"kernel32.dll", "AddSIDToBoundaryDescriptor");
 const auto deleteBoundary =
     SystemFunction<VOID(WINAPI*)(HANDLE)>(L"kernel32.dll", "DeleteBoundaryDescriptor");
-const auto createNamespace = SystemFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR)>(
-    L"kernel32.dll", "CreatePrivateNamespaceW");
+const auto createNamespace =
+    SystemFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR)>(
+        L"kernel32.dll", "CreatePrivateNamespaceW");
 const auto openNamespace =
     SystemFunction<HANDLE(WINAPI*)(LPVOID, LPCWSTR)>(L"kernel32.dll", "OpenPrivateNamespaceW");
 const auto closeNamespace =

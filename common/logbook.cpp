@@ -15,8 +15,7 @@ bool failed = false;
 
 void Write(const std::string& bytes) {
     DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) ||
+    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
         failed = true;
     }
@@ -25,9 +24,8 @@ void Write(const std::string& bytes) {
 std::string Utf8(const std::wstring& text) {
     const int length = static_cast<int>(text.size());
     std::string bytes(text.size() * 3, '\0');
-    bytes.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), length,
-                                                         bytes.data(), length * 3, nullptr,
-                                                         nullptr)));
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(
+        CP_UTF8, 0, text.data(), length, bytes.data(), length * 3, nullptr, nullptr)));
     return bytes;
 }
 
@@ -79,8 +77,10 @@ void Note(const std::wstring& line) {
     std::wstring flat;
     for (const wchar_t c : line) {
         const bool lineBreak = c == L'\r' || c == L'\n';
-        if (!lineBreak) flat += c;
-        else if (!flat.empty() && flat.back() != L' ') flat += L' ';
+        if (!lineBreak)
+            flat += c;
+        else if (!flat.empty() && flat.back() != L' ')
+            flat += L' ';
     }
     Write(Utf8(flat) + "\r\n");
 }

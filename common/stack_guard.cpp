@@ -28,8 +28,7 @@ __attribute__((constructor(101), no_stack_protector)) void DrawStackGuard() {
     QueryPerformanceCounter(&counter);
     uintptr_t guard = time.dwLowDateTime ^ time.dwHighDateTime ^ GetCurrentProcessId() ^
                       (GetCurrentThreadId() << 16) ^ static_cast<uintptr_t>(GetTickCount64()) ^
-                      counter.LowPart ^ counter.HighPart ^
-                      reinterpret_cast<uintptr_t>(&guard);
+                      counter.LowPart ^ counter.HighPart ^ reinterpret_cast<uintptr_t>(&guard);
     if (guard == 0) guard = 0xBB40E64E;
     __stack_chk_guard = guard;
 }

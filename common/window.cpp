@@ -15,7 +15,8 @@ UINT ScreenDpi() {
 // The DPI the window is shown at.
 UINT DpiOf(HWND window) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
+    static const auto getDpiForWindow =
+        SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
     if (getDpiForWindow) {
         if (const UINT dpi = getDpiForWindow(window)) return dpi;
     }
@@ -104,7 +105,8 @@ void Window::SizeClientArea(UINT dpi, bool center) {
     RECT frame = {0, 0, TwipsToPixels(design_.clientWidth, dpi),
                   TwipsToPixels(design_.clientHeight, dpi)};
     using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = SystemFunction<AdjustForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");
+    static const auto adjustForDpi =
+        SystemFunction<AdjustForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");
     if (!adjustForDpi || !adjustForDpi(&frame, style, FALSE, exStyle, dpi)) {
         AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     }

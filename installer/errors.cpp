@@ -22,7 +22,8 @@ constexpr Text kTexts[] = {
      L"日期文本中含有系统代码页无法表示的字符，无法写入配置文件："},
     {Cause::kNotAFolderPath, kPathNotFound,
      L"Microsoft Excel 报告的文件夹不是完整的文件夹路径，安装未做任何更改："},
-    {Cause::kVersionNotANumber, kTypeMismatch, L"类型不匹配：Microsoft Excel 报告的版本号不是数字："},
+    {Cause::kVersionNotANumber, kTypeMismatch,
+     L"类型不匹配：Microsoft Excel 报告的版本号不是数字："},
     {Cause::kFileWhereAFolderBelongs, kFileAccessError,
      L"Microsoft Excel 报告的文件夹位置上是一个文件，而不是文件夹："},
     {Cause::kFolderMissing, kPathNotFound, L"找不到目标文件夹："},
@@ -137,10 +138,9 @@ Error LookError(DWORD error, const std::wstring& path) {
         return Error{kPermissionDenied,
                      L"无法确定这里是否已有文件（没有访问权限），安装未做任何更改：", path};
     }
-    return Error{kFileAccessError,
-                 L"无法确定这里是否已有文件（系统错误 " + Decimal(error) +
-                     L"），安装未做任何更改：",
-                 path};
+    return Error{
+        kFileAccessError,
+        L"无法确定这里是否已有文件（系统错误 " + Decimal(error) + L"），安装未做任何更改：", path};
 }
 
 Error ReadBackError(ULONGLONG freeBytes, const std::wstring& profile) {
@@ -150,14 +150,17 @@ Error ReadBackError(ULONGLONG freeBytes, const std::wstring& profile) {
 }
 
 Error AddInNotPutBack(Error failure) {
-    failure.what = L"新的加载项已放入 Excel 的启动文件夹，但配置文件未能更新，原来的加载项也未能"
-                   L"恢复。请排除下面的问题后重新运行 Setup。" + failure.what;
+    failure.what =
+        L"新的加载项已放入 Excel 的启动文件夹，但配置文件未能更新，原来的加载项也未能"
+        L"恢复。请排除下面的问题后重新运行 Setup。" +
+        failure.what;
     return failure;
 }
 
 std::wstring OutcomeText(const std::optional<Error>& failure) {
     if (!failure) {
-        return L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！   ";
+        return L"程序安装完毕，打开Excel后，点击工具栏中的“Qorvel”按钮即可打开Qorvel主程序！！！  "
+               L" ";
     }
     return failure->number == kCancelled ? L"" : ErrorReportText(*failure);
 }

@@ -46,10 +46,10 @@ enum class Cause {
     kHiddenHostProfile,        // a host profile with the hidden or system attribute
     kSourceMissing,            // a file of the install set
     kSourceIsAFolder,
-    kSourceInUse,              // cannot be read: another program has it open
-    kSourceNoRight,            // cannot be read: no right to
-    kPlacedMeanwhile,          // another program placed a file where none was
-    kProfileReadBackWrong,     // the edited profile does not read back as written, with room left
+    kSourceInUse,           // cannot be read: another program has it open
+    kSourceNoRight,         // cannot be read: no right to
+    kPlacedMeanwhile,       // another program placed a file where none was
+    kProfileReadBackWrong,  // the edited profile does not read back as written, with room left
 };
 Error Fail(Cause cause, const std::wstring& subject);
 // The line of a profile that holds bytes that are not text in the system's code page.

@@ -28,7 +28,6 @@ public:
     // one: a Setup in another session, or one that is ending, shows none here.
     static bool BringRunningToFront();
 
-
 private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Load();

@@ -73,9 +73,9 @@ std::string Ansi(const std::wstring& text) {
 // Bytes in the ANSI code page, for the log.
 std::wstring Wide(const std::string& ansi) {
     std::wstring text(ansi.size(), L'\0');
-    text.resize(static_cast<size_t>(MultiByteToWideChar(
-        CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), text.data(),
-        static_cast<int>(text.size()))));
+    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(),
+                                                        static_cast<int>(ansi.size()), text.data(),
+                                                        static_cast<int>(text.size()))));
     return text;
 }
 
@@ -116,8 +116,8 @@ Failure LookAtPlace(const std::wstring& place, Lookup& file) {
 // page, Excel's folders are folders, what stands at the host profile's and the add-in's places
 // can be used as it is, the install set's files that are copied are there, and the profile that is
 // staged is text that the profile calls keep as it is.
-Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers,
-                           const Places& places, const std::wstring& today, Found& found) {
+Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, const Places& places,
+                           const std::wstring& today, Found& found) {
     const std::pair<Cause, const std::wstring*> texts[] = {
         {Cause::kInstallSetNotInCodePage, &set.folder},
         {Cause::kHostFolderNotInCodePage, &answers.folder},
@@ -192,8 +192,7 @@ Failure Install(const InstallSet& set, host::Excel& excel) {
     if (auto failure = profile.Clear()) return failure;
     if (auto failure = addIn.Clear()) return failure;
     if (auto failure = RemoveLeftover(places.earlierStagedAddIn)) return failure;
-    if (auto failure =
-            StageProfile(set, answers, found, today, places.profile.place, profile)) {
+    if (auto failure = StageProfile(set, answers, found, today, places.profile.place, profile)) {
         return failure;
     }
     if (auto failure = addIn.CopyFrom(set.addIn)) return failure;

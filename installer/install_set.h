@@ -15,8 +15,8 @@ struct InstallSet {
     static InstallSet OfThisProgram();
 
     std::wstring folder;
-    std::wstring addIn;        // copied into Excel's start-up folder on every run
-    std::wstring profile;      // the shipped profile: placed on a first installation; its Ver
+    std::wstring addIn;    // copied into Excel's start-up folder on every run
+    std::wstring profile;  // the shipped profile: placed on a first installation; its Ver
     // Recorded on a first installation, never opened; so are the templates (TemplateFor).
     std::wstring database;
     std::wstring picture;

@@ -18,9 +18,8 @@ std::string AnsiName(const std::wstring& file) {
 }
 
 std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c < 0x80 ? tolower(c) : c);
-    });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(c < 0x80 ? tolower(c) : c); });
     return text;
 }
 
@@ -111,9 +110,10 @@ Entries EntriesOf(const std::wstring& file) {
     const std::string name = AnsiName(file);
     const char* const path = name.c_str();
     Entries entries;
-    const std::string sections = WholeAnswer(
-        [&](char* buffer, DWORD size) { return GetPrivateProfileSectionNamesA(buffer, size, path); },
-        2);
+    const std::string sections =
+        WholeAnswer([&](char* buffer,
+                        DWORD size) { return GetPrivateProfileSectionNamesA(buffer, size, path); },
+                    2);
     ForEachName(sections, [&](const std::string& section) {
         const std::string keys = WholeAnswer(
             [&](char* buffer, DWORD size) {
@@ -124,9 +124,8 @@ Entries EntriesOf(const std::wstring& file) {
             entries.try_emplace({Lower(section), Lower(key)},
                                 WholeAnswer(
                                     [&](char* buffer, DWORD size) {
-                                        return GetPrivateProfileStringA(section.c_str(),
-                                                                        key.c_str(), "", buffer,
-                                                                        size, path);
+                                        return GetPrivateProfileStringA(
+                                            section.c_str(), key.c_str(), "", buffer, size, path);
                                     },
                                     1));
         });

@@ -80,25 +80,25 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
     const auto& [place, stage, backup] = names_;
     Flush(stage);
     const bool moved =
-        replace ? WithPlainFile(place,
-                                [&] {
-                                    if (ReplaceFileW(place.c_str(), stage.c_str(), backup.c_str(),
-                                                     0, nullptr, nullptr)) {
-                                        return true;
-                                    }
-                                    // The old file already went to the backup place: it returns.
-                                    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-                                        MoveFileExW(backup.c_str(), place.c_str(),
-                                                    MOVEFILE_WRITE_THROUGH);
-                                        SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
-                                    }
-                                    TellInUseApart(place);
-                                    return false;
-                                })
-                : RetryWhileLocked([&] {
-                      return MoveFileExW(stage.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH) !=
-                             FALSE;
-                  });
+        replace
+            ? WithPlainFile(place,
+                            [&] {
+                                if (ReplaceFileW(place.c_str(), stage.c_str(), backup.c_str(), 0,
+                                                 nullptr, nullptr)) {
+                                    return true;
+                                }
+                                // The old file already went to the backup place: it returns.
+                                if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+                                    MoveFileExW(backup.c_str(), place.c_str(),
+                                                MOVEFILE_WRITE_THROUGH);
+                                    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+                                }
+                                TellInUseApart(place);
+                                return false;
+                            })
+            : RetryWhileLocked([&] {
+                  return MoveFileExW(stage.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+              });
     if (moved) {
         state_ = replace ? kReplaced : kPlaced;
         logbook::Note(L"放入：" + place +
@@ -114,13 +114,13 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
 
 bool StagedFile::PutBack() {
     const auto& [place, stage, backup] = names_;
-    const bool back =
-        state_ == kReplaced ? RetryWhileLocked([&] {
-            return MoveFileExW(backup.c_str(), place.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-        })
-        : state_ == kPlaced ? RetryWhileLocked([&] { return DeleteFileW(place.c_str()) != FALSE; })
-                            : true;
+    const bool back = state_ == kReplaced ? RetryWhileLocked([&] {
+        return MoveFileExW(backup.c_str(), place.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    })
+                      : state_ == kPlaced
+                          ? RetryWhileLocked([&] { return DeleteFileW(place.c_str()) != FALSE; })
+                          : true;
     if (back && state_ != kStaged) logbook::Note(L"恢复原来的文件：" + place);
     if (back) state_ = kStaged;
     return back;

@@ -78,13 +78,10 @@ HRESULT Register(const std::wstring& server) {
         GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), self, MAX_PATH);
     StringFromGUID2(host::kGlobalClsid, clsid, 40);
     const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\" + server;
-    LSTATUS status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, self,
-                                     (length + 1) * sizeof(wchar_t));
-    if (status == ERROR_SUCCESS && server == L"InprocServer32") {
-        status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ,
-                                 L"Both", sizeof L"Both");
-    }
-    return HRESULT_FROM_WIN32(status);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, L"Both",
+                    sizeof L"Both");  // for the in-process one; the local server does not read it
+    return HRESULT_FROM_WIN32(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ,
+                                              self, (length + 1) * sizeof(wchar_t)));
 }
 
 // Answers for the global object and the Application object alike: "Application" gives itself.
@@ -97,9 +94,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         *object = iid == IID_IUnknown || iid == IID_IDispatch ? this : nullptr;
-        if (!*object) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        if (*object) AddRef();
+        return *object ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -108,17 +104,15 @@ public:
         if (left == 0) delete this;
         return left;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid,
                                             DISPID* ids) override {
-        const std::wstring call =
-            L"GetIDsOfNames " + std::wstring(count ? names[0] : L"") + L" " + std::to_wstring(lcid);
-        if (Rejects(call)) return RPC_E_CALL_REJECTED;
+        if (Rejects(L"GetIDsOfNames " + std::wstring(count ? names[0] : L"") + L" " +
+                    std::to_wstring(lcid))) {
+            return RPC_E_CALL_REJECTED;
+        }
         ids[0] = DISPID_UNKNOWN;
         for (DISPID id = 0; id < static_cast<DISPID>(std::size(kNames)); ++id) {
             if (count == 1 && lstrcmpiW(names[0], kNames[id]) == 0) ids[0] = id + 1;
@@ -134,15 +128,8 @@ public:
                     std::to_wstring(flags))) {
             return RPC_E_CALL_REJECTED;
         }
-        if (id == DISPID_VALUE && result) {
-            Hang();
-            VariantInit(result);
-            result->vt = VT_BSTR;
-            result->bstrVal = SysAllocString(L"14.0");
-            return S_OK;
-        }
-        if (!known || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-        if (Answer(L"HangOnRead") == name) Hang();
+        if (!result || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+        if (Answer(L"HangOnRead") == name || id == DISPID_VALUE) Hang();
         if (Answer(L"ExitOnRead") == name) TerminateProcess(GetCurrentProcess(), 99);
         VariantInit(result);
         if (name == L"Application" || Answer(L"ObjectOnRead") == name) {
@@ -151,9 +138,10 @@ public:
             AddRef();
             return S_OK;
         }
+        if (!known && id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
         result->vt = VT_BSTR;
-        result->bstrVal =
-            SysAllocString(Answer(name.c_str(), name == L"Version" ? L"14.0" : L"").c_str());
+        result->bstrVal = SysAllocString(
+            Answer(name.c_str(), name == L"Version" || id == DISPID_VALUE ? L"14.0" : L"").c_str());
         return S_OK;
     }
 

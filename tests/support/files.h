@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -35,8 +36,8 @@ inline std::string Cp936(std::wstring_view text) { return Encode(936, text); }
 inline std::vector<std::string> LinesOf(std::string_view bytes) {
     std::vector<std::string> lines;
     std::istringstream in{std::string(bytes)};
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (std::string line; std::getline(in, line, '\n');) {
+        if (line.ends_with('\r')) line.pop_back();
         if (!line.empty()) lines.push_back(line);
     }
     return lines;
@@ -100,22 +101,25 @@ inline bool HostOutOfProcess() {
     return std::wstring_view(prefix) == L"local";
 }
 
-// What a row needs of its test prefix, beyond a lab PC: a small disk as drive F:, which it fills,
-// or a folder that only the administrator may look into (C:\root-only), for an account without
-// administrator rights; both are made by root with the test prefixes.
-enum class Needs { kNothing, kSmallDisk, kRootOnlyFolder };
-inline bool Has(Needs needs) {
-    ULARGE_INTEGER free = {};
-    switch (needs) {
-        case Needs::kSmallDisk:
-            return GetDiskFreeSpaceExW(L"F:\\", &free, nullptr, nullptr) &&
-                   free.QuadPart < 1024 * 1024;
-        case Needs::kRootOnlyFolder:
-            return GetFileAttributesW(L"C:\\root-only") != INVALID_FILE_ATTRIBUTES;
-        default:
-            return true;
+// A file held open for reading (made, if it is not there), as by another program that has it
+// open, so that it can be neither replaced nor deleted, nor written unless `share` lets it; for
+// `milliseconds` only when given, as a virus scanner holds a file that was just written.
+struct LockedFile {
+    explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE,
+                        DWORD share = FILE_SHARE_READ)
+        : handle(OwnFileHandle(
+              CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_ALWAYS, 0, nullptr))) {
+        if (!handle) throw std::runtime_error("cannot lock " + Utf8(path));
+        if (milliseconds == INFINITE) return;
+        releaser = std::jthread([this, milliseconds] {
+            Sleep(milliseconds);
+            handle.reset();
+        });
     }
-}
+
+    UniqueHandle handle;
+    std::jthread releaser;  // lets go of it after the time given
+};
 
 // A lab PC in a folder of the test's own under the temporary folder, or at `name` when that is a
 // complete path (emptied before, removed after): an install set (安装包) with the add-in and its
@@ -169,6 +173,7 @@ struct LabPc {
     std::wstring earlierStagedAddIn = startup + L"\\Qorv.xla.tmp";
     std::wstring hostFolder =
         Emptied(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
+    std::vector<std::unique_ptr<LockedFile>> held;  // by other programs while a row runs
 };
 
 // A row's arrangement on a lab PC: the stand-in host answers `key` with `value`.
@@ -176,67 +181,19 @@ inline auto Answering(const wchar_t* key, const wchar_t* value) {
     return [=](LabPc& pc) { pc.Answer(key, value); };
 }
 
-// A file held open for reading, as by another program that has it open, so that it can be neither
-// replaced nor deleted, nor written unless `share` lets it; for `milliseconds` only when given, as
-// a virus scanner holds a file that was just written.
-struct LockedFile {
-    explicit LockedFile(const std::wstring& path, DWORD milliseconds = INFINITE,
-                        DWORD share = FILE_SHARE_READ)
-        : handle(OwnFileHandle(
-              CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr))) {
-        if (!handle) throw std::runtime_error("cannot lock " + Utf8(path));
-        if (milliseconds == INFINITE) return;
-        releaser = std::jthread([this, milliseconds] {
-            Sleep(milliseconds);
-            handle.reset();
-        });
-    }
+// A row's arrangement: another program holds this file open while the row runs, for
+// `milliseconds` only when given, sharing it as `share` says.
+inline auto Holding(std::wstring LabPc::*file, DWORD milliseconds = INFINITE,
+                    DWORD share = FILE_SHARE_READ) {
+    return [=](LabPc& pc) {
+        pc.held.push_back(std::make_unique<LockedFile>(pc.*file, milliseconds, share));
+    };
+}
 
-    UniqueHandle handle;
-    std::jthread releaser;  // lets go of it after the time given
-};
-
-// The names that appear in a folder (created, or moved there) while it is watched.
-class FolderWatch {
-public:
-    explicit FolderWatch(const std::wstring& folder)
-        : folder_(OwnFileHandle(CreateFileW(
-              folder.c_str(), FILE_LIST_DIRECTORY,
-              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr))) {
-        Read();
-    }
-    ~FolderWatch() { CancelIoEx(folder_.get(), &pending_); }
-
-    std::vector<std::string> Appeared() {
-        std::vector<std::string> names;
-        DWORD got = 0;
-        while (GetOverlappedResultEx(folder_.get(), &pending_, &got, 100, FALSE) && got > 0) {
-            for (const char* at = buffer_;;) {
-                const auto& change = *reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
-                if (change.Action == FILE_ACTION_ADDED ||
-                    change.Action == FILE_ACTION_RENAMED_NEW_NAME) {
-                    names.push_back(Utf8({change.FileName, change.FileNameLength / 2}));
-                }
-                if (!change.NextEntryOffset) break;
-                at += change.NextEntryOffset;
-            }
-            Read();
-        }
-        return names;
-    }
-
-private:
-    void Read() {
-        pending_ = {};
-        pending_.hEvent = event_.get();
-        ReadDirectoryChangesW(folder_.get(), buffer_, sizeof buffer_, FALSE,
-                              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME, nullptr,
-                              &pending_, nullptr);
-    }
-
-    UniqueHandle folder_;
-    UniqueHandle event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    OVERLAPPED pending_ = {};
-    alignas(DWORD) char buffer_[16384];
-};
+// A row's arrangement: a folder stands where a file belongs.
+inline auto FolderAt(std::wstring LabPc::*file) {
+    return [=](LabPc& pc) {
+        fs::remove(pc.*file);
+        fs::create_directories(pc.*file);
+    };
+}

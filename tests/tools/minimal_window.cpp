@@ -7,30 +7,25 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
         MessageBoxW(window, L"done", L"minimal", MB_OK | MB_ICONINFORMATION);
         DestroyWindow(window);
-        return 0;
-    }
-    if (message == WM_DESTROY) {
+    } else if (message == WM_DESTROY) {
         PostQuitMessage(0);
-        return 0;
+    } else {
+        return DefWindowProcW(window, message, wParam, lParam);
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return 0;
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = L"MinimalWindow";
+    const WNDCLASSW windowClass = {
+        0,       WindowProc,      0, 0, instance, nullptr, nullptr, GetSysColorBrush(COLOR_BTNFACE),
+        nullptr, L"MinimalWindow"};
     RegisterClassW(&windowClass);
     const HWND window =
         CreateWindowExW(0, L"MinimalWindow", L"minimal", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                         CW_USEDEFAULT, 380, 260, nullptr, nullptr, instance, nullptr);
-    const HWND ok =
-        CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 280, 200, 65,
-                        31, window, reinterpret_cast<HMENU>(IDOK), instance, nullptr);
+    SetFocus(CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 280, 200,
+                             65, 31, window, reinterpret_cast<HMENU>(IDOK), instance, nullptr));
     ShowWindow(window, showCommand);
-    SetFocus(ok);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (IsDialogMessageW(window, &message)) continue;

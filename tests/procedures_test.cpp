@@ -1,0 +1,350 @@
+// The install and removal procedures, run directly against the stand-in host: what lands in
+// Excel's folders or is taken away from them, and what the user is told. A failed installation,
+// whatever its cause, changes nothing there; a removal takes away what it can, the settings
+// whatever stands in the way, and nothing else of Excel's.
+#include <windows.h>
+
+#include <fstream>
+#include <functional>
+#include <optional>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "file_ops.h"
+#include "files.h"
+#include "install.h"
+#include "removal.h"
+
+namespace {
+
+using namespace testing;
+
+constexpr char kAddIn[] = "add-in workbook, release 2";
+// The shipped profile, in code page 936: User=实验室, and no Ver, so that a first installation
+// that wrote one would show.
+constexpr char kShipped[] = "[CurveInformation]\r\nUser=\xCA\xB5\xD1\xE9\xCA\xD2\r\n";
+// What an earlier installation left: the recorded paths, the add-in's own keys, other sections.
+constexpr char kEarlierProfile[] =
+    "[CurveInformation]\r\nFilePath=D:\\old\\Qorvel.xltm\r\nDtPath=D:\\old\\Qorvel.mdb\r\n"
+    "InstDate=2020/1/2\r\nVer=1.0\r\nOwn=kept\r\n[Other]\r\nKeep=1\r\n";
+// A later install set's version, longer than the add-in's own read of it takes: 254 bytes of it.
+const std::string kLongVersion(300, '2');
+
+// A clock that runs thirty times as fast as the real one: a minute passes in two seconds.
+struct FastClock final : host::Clock {
+    DWORD Now() override { return GetTickCount() * 30; }
+    void Pause(DWORD milliseconds) override { Sleep(milliseconds / 30); }
+};
+
+// A small disk as drive F:, which a row fills (mounted when root makes the test prefixes).
+bool HasSmallDisk() {
+    ULARGE_INTEGER free = {};
+    return GetDiskFreeSpaceExW(L"F:\\", &free, nullptr, nullptr) && free.QuadPart < 1024 * 1024;
+}
+
+struct InstallRow {
+    const char* name;
+    bool later;  // an earlier installation left its add-in and host profile
+    std::function<void(class Install&)> arrange;
+    int number;                    // the error reported, or 0: the installation completes
+    const wchar_t* subject = L"";  // what the report ends with: the path or value involved
+    bool onSmallDisk = false;
+};
+
+class Install : public testing::TestWithParam<InstallRow>, public LabPc {
+public:
+    Install()
+        : LabPc(GetParam().onSmallDisk && HasSmallDisk() ? L"F:\\lab" : L"install", kAddIn,
+                kShipped) {}
+};
+
+// The host profile after a first installation (the shipped one with where the install set's
+// files are) or after a later one (only FilePath and Ver change, in place); the add-in replaced;
+// nothing else left in Excel's folders, nothing placed read-only, hidden or a system file; the
+// host asked nothing but its four names, all in locale 1033. A failure changes nothing at all, so
+// that the next run starts from where this one did.
+TEST_P(Install, EndsCompleteOrChangesNothing) {
+    const InstallRow& row = GetParam();
+    if (row.onSmallDisk && !HasSmallDisk()) GTEST_SKIP() << "no small disk in this test prefix";
+    if (row.later) {
+        WriteBytes(hostProfile, kEarlierProfile);
+        WriteBytes(addIn, "add-in workbook, release 1");
+        WriteBytes(shippedProfile, "[CurveInformation]\r\nVer=" + kLongVersion + "\r\n");
+        Answer(L"Version", L"16.0");
+    }
+    row.arrange(*this);
+    const auto before = TreeOf(excel);
+    FastClock clock;
+    std::optional<install::Error> failure;
+    {
+        host::Excel application(clock);
+        failure = install::Run(install::InstallSet(installSet), application);
+    }
+    held.clear();
+    if (row.number) {
+        ASSERT_TRUE(failure) << "reported as complete";
+        EXPECT_EQ(failure->number, row.number);
+        EXPECT_THAT(Utf8(install::ErrorReportText(*failure)), EndsWith(Utf8(row.subject)));
+        EXPECT_EQ(TreeOf(excel), before);
+        return;
+    }
+    ASSERT_FALSE(failure) << Utf8(install::ErrorReportText(*failure));
+    const std::string set = Cp936(installSet);  // where the profile says the install set is
+    wchar_t today[32];  // as the users' short date format (yyyy/M/d on Chinese Windows) writes it
+    GetDateFormatW(LOCALE_INVARIANT, 0, nullptr, L"yyyy/M/d", today, 32);
+    const std::string first =
+        "[CurveInformation]\nUser=\xCA\xB5\xD1\xE9\xCA\xD2\nFilePath=" + set +
+        "\\Qorvel.xltm\nDtPath=" + set + "\\Data\\Qorvel.mdb\nDeskPhoto=" + set +
+        "\\Face\\face01.jpg\nWkPath=" + set + "\\Data\\Samples.mdb\nInstDate=" + Utf8(today);
+    const std::string later = "[CurveInformation]\nFilePath=" + set +
+                              "\\Qorvel.xlt\nDtPath=D:\\old\\Qorvel.mdb\nInstDate=2020/1/2\nVer=" +
+                              kLongVersion.substr(0, 254) + "\nOwn=kept\n[Other]\nKeep=1";
+    EXPECT_EQ(LinesOf(ProfileText(hostProfile)), LinesOf(row.later ? later : first));
+    EXPECT_EQ(ReadBytes(addIn), kAddIn);
+    EXPECT_THAT(TreeOf(excel),
+                testing::ElementsAre(testing::Key("QorvelProfile.ini"), testing::Key("XLSTART"),
+                                     testing::Key("XLSTART\\Qorv.xla")));
+    for (const auto& placed : {hostProfile, addIn}) {
+        EXPECT_EQ(GetFileAttributesW(placed.c_str()) & kProtectiveAttributes, 0u) << Utf8(placed);
+    }
+    EXPECT_THAT(HostCalls(),
+                testing::Each(testing::AnyOf(
+                    "CreateInstance", HasSubstr(" Application 1033"), HasSubstr(" Path 1033"),
+                    HasSubstr(" StartupPath 1033"), HasSubstr(" Version 1033"))));
+}
+
+// A row's arrangement: these files of the lab PC get these attributes.
+auto Setting(DWORD attributes, std::vector<std::wstring LabPc::*> files) {
+    return [=](LabPc& t) {
+        for (const auto file : files) SetFileAttributesW((t.*file).c_str(), attributes);
+    };
+}
+
+// Excel's folders on a disk that is full but for `pagesLeft` of 4 KB, holding an earlier add-in and
+// a host profile just under a page, which the edits take past it; a larger add-in to install.
+auto OnAFullDisk(int pagesLeft) {
+    return [=](Install& t) {
+        WriteBytes(t.hostProfile, "[CurveInformation]\r\nOwn=" + std::string(4060, 'k') + "\r\n");
+        WriteBytes(t.addIn, std::string(8192, 'o'));
+        WriteBytes(t.addInSource, std::string(40000, 'n'));
+        const auto page = [&](int n) { return t.root / ("fill" + std::to_string(n)); };
+        int pages = 0;
+        while (pages < 256 &&
+               std::ofstream(page(pages)).write(std::string(4096, 'f').data(), 4096).flush())
+            ++pages;
+        for (int i = 0; i < pagesLeft; ++i) fs::remove(page(--pages));
+    };
+}
+
+// A host profile as an administrator saved it in Notepad: UTF-16 with its mark, and a comment
+// after the section's name. The profile calls read and write it as they read and write any other.
+void SavedAsUnicode(Install& t) {
+    const std::string earlier = "[CurveInformation] ; settings" + std::string(kEarlierProfile + 18);
+    const std::wstring text = L"\uFEFF" + std::wstring(earlier.begin(), earlier.end());
+    WriteBytes(t.hostProfile, {reinterpret_cast<const char*>(text.data()), text.size() * 2});
+}
+
+// A hard link at the staging place to a file elsewhere, held open by another program that lets
+// others write it.
+void HeldLinkAtTheStagingPlace(Install& t) {
+    WriteBytes(t.root / L"elsewhere", "someone else's");
+    CreateHardLinkW(t.stagedAddIn.c_str(), (t.root / L"elsewhere").c_str(), nullptr);
+    Holding(&LabPc::stagedAddIn, INFINITE, FILE_SHARE_READ | FILE_SHARE_WRITE)(t);
+}
+
+const auto kNothing = [](LabPc&) {};
+using namespace install;  // the error numbers
+
+// clang-format off
+const InstallRow kInstallRows[] = {
+    {"first installation", false, kNothing, 0},
+    {"later installation", true, kNothing, 0},
+    {"host profile in UTF-16, with a comment", true, SavedAsUnicode, 0},
+    // A virus scanner holds a file that was just written for a moment: it is waited for.
+    {"add-in held for a moment", true, Holding(&LabPc::addIn, 500), 0},
+    // Everything the host must answer is asked before the first change.
+    {"version not a number", false, Answering(L"Version", L"abc"), kTypeMismatch, L"“abc”"},
+    {"Path drive-relative", false, Answering(L"Path", L"C:Office14"), kPathNotFound,
+     L"Path = “C:Office14”"},
+    {"StartupPath a file", false, [](Install& t) { t.Answer(L"StartupPath", t.shippedProfile); },
+     kFileAccessError, L"安装包\\QorvelProfile.ini"},
+    // Converting an answer that is not text would call into Excel again, outside every bound.
+    {"Version an object that hangs", false, Answering(L"ObjectOnRead", L"Version"),
+     kAutomationError, L"Version（错误代码 0x80020005）"},
+    // Excel that neither answers nor rejects a call (hung, or at a dialog it cannot show) is
+    // given up after a minute.
+    {"host never answers", false, Answering(L"HangOnRead", L"Version"), kAutomationError,
+     L"Version（错误代码 0x80010002）"},
+    // A hidden or system host profile holds the recorded paths and the add-in's own keys.
+    {"hidden host profile", true, Setting(FILE_ATTRIBUTE_HIDDEN, {&LabPc::hostProfile}),
+     kFileAccessError, L"QorvelProfile.ini"},
+    {"system host profile", true, Setting(FILE_ATTRIBUTE_SYSTEM, {&LabPc::hostProfile}),
+     kFileAccessError, L"QorvelProfile.ini"},
+    // A folder where a file belongs is named as such, at its place.
+    {"a folder at the host profile's place", false, FolderAt(&LabPc::hostProfile), kFileAccessError,
+     L"Office14\\QorvelProfile.ini"},
+    {"a folder at the add-in's place", true, FolderAt(&LabPc::addIn), kFileAccessError,
+     L"XLSTART\\Qorv.xla"},
+    {"a folder at the staging place", true, FolderAt(&LabPc::stagedAddIn), kFileAccessError,
+     L"Office14\\Qorv.xla.tmp"},
+    // The add-in is staged outside the start-up folder, where Excel would open it as a second
+    // add-in. What stands at a staging place is never written through: what cannot be cleared is
+    // named, and nothing changes.
+    {"a held link at the staging place", true, HeldLinkAtTheStagingPlace, kPermissionDenied,
+     L"Office14\\Qorv.xla.tmp"},
+    {"an earlier version's copy held", true, Holding(&LabPc::earlierStagedAddIn),
+     kPermissionDenied, L"XLSTART\\Qorv.xla.tmp"},
+    // Texts that code page 936 cannot hold are never written with "?" in their place.
+    {"host folder outside code page 936", false,
+     [](Install& t) { t.Answer(L"Path", t.root / L"오피스"); }, kInvalidArgument, L"오피스"},
+    {"install set outside code page 936", false,
+     [](Install& t) { fs::rename(t.root / L"安装包", t.installSet = t.root / L"한글"); },
+     kInvalidArgument, L"한글"},
+    {"shipped profile not code-page text", false,
+     [](Install& t) { WriteBytes(t.shippedProfile, "[CurveInformation]\r\nUser=\xA1\x20\r\n"); },
+     kInvalidArgument, L"QorvelProfile.ini（第 2 行）"},
+    {"shipped profile ends in half a character", false,
+     [](Install& t) { WriteBytes(t.shippedProfile, "[CurveInformation]\r\n\r\nVer=2.0\xFE"); },
+     kInvalidArgument, L"QorvelProfile.ini（第 3 行）"},
+    {"add-in open in Excel", true, Holding(&LabPc::addIn), kPermissionDenied, L"XLSTART\\Qorv.xla"},
+    // The add-in moved into place before it is put back: both or neither.
+    {"host profile open", true, Holding(&LabPc::hostProfile), kPermissionDenied,
+     L"Office14\\QorvelProfile.ini"},
+    // The user is told the disk is full, naming the file, and the old files stay whole, whether the
+    // disk fills before the profile is copied, while its edits are written (the profile call may
+    // then cut the file without a word), or before the add-in is copied.
+    {"disk full before the profile", false, OnAFullDisk(0), kDiskFull, L"QorvelProfile.ini.tmp", true},
+    {"disk full in its edits", false, OnAFullDisk(1), kDiskFull, L"QorvelProfile.ini.tmp", true},
+    {"disk full before the add-in", false, OnAFullDisk(3), kDiskFull, L"Qorv.xla.tmp", true},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, Install, testing::ValuesIn(kInstallRows), kRowName);
+// Where the user's decimal separator is a comma, Excel's version ("14.0", written in locale 1033)
+// still selects its template.
+INSTANTIATE_TEST_SUITE_P(Alt, Install, testing::Values(kInstallRows[0]), kRowName);
+
+// Read-only leftovers of a killed run at each staging place, and the copy an earlier version left.
+void ReadOnlyLeftovers(Install& t) {
+    for (const auto& leftover : {t.hostProfile + L".tmp", t.stagedAddIn, t.earlierStagedAddIn}) {
+        WriteBytes(leftover, "[CurveInformation]\r\nFilePath=stale\r\nJunk=1\r\n");
+        SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+}
+
+// Where Windows refuses what root may do: as an account without administrator rights. Install
+// sets come on CDs and read-only shares; earlier runs may have left read-only files. Excel's
+// program folder may be one that only the administrator may look into (C:\root-only, made with
+// the test prefixes): whether a host profile stands there is not known.
+// clang-format off
+const InstallRow kAsUserRows[] = {
+    {"read-only install set", false,
+     Setting(kProtectiveAttributes, {&LabPc::shippedProfile, &LabPc::addInSource}), 0},
+    {"read-only earlier files", true,
+     Setting(FILE_ATTRIBUTE_READONLY, {&LabPc::hostProfile, &LabPc::addIn}), 0},
+    {"read-only leftovers of a killed run", false, ReadOnlyLeftovers, 0},
+    {"host profile that cannot be looked at", false, Answering(L"Path", L"C:\\root-only"),
+     kPermissionDenied, L"C:\\root-only\\QorvelProfile.ini"},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(AsUser, Install, testing::ValuesIn(kAsUserRows), kRowName);
+
+// An edit of the staged profile that another program holds past the retries (a virus scanner)
+// is reported as the file in use.
+TEST(EditProfile, OfAHeldFileNamesTheFileInUse) {
+    LabPc pc(L"edit", kAddIn, kShipped);
+    const LockedFile held(pc.shippedProfile);
+    const auto failure = install::EditProfile(pc.shippedProfile, {{"FilePath", "x"}});
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->number, install::kPermissionDenied);
+}
+
+using Excel = removal::Outcome::Excel;
+using AddIn = removal::Outcome::AddIn;
+
+// The add-in's settings, beside those of other programs of the same maker.
+constexpr wchar_t kMaker[] = L"Software\\VB and VBA Program Settings\\Halvorsk";
+const std::wstring kSettings = std::wstring(kMaker) + L"\\Vorn\\Window";
+const std::wstring kSibling = std::wstring(kMaker) + L"\\Other";
+
+bool ValueExists(const std::wstring& key) {
+    return RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"v", RRF_RT_ANY, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
+}
+
+struct RemovalRow {
+    const char* name;
+    std::function<void(class Removal&)> arrange;
+    Excel excel;
+    AddIn addIn;
+};
+
+class Removal : public testing::TestWithParam<RemovalRow>, public LabPc {
+public:
+    Removal() : LabPc(L"removal", "", "") {}
+};
+
+// The add-in installed, in Excel's start-up folder beside another workbook, and the settings.
+TEST_P(Removal, TakesAwayWhatItCanAndSaysWhatIsLeft) {
+    const RemovalRow& row = GetParam();
+    RegDeleteTreeW(HKEY_CURRENT_USER, kMaker);
+    for (const auto& key : {std::wstring(kMaker), kSettings, kSibling}) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"v", REG_SZ, L"1", 4);
+    }
+    WriteBytes(addIn, "add-in");
+    WriteBytes(startup + L"\\Personal.xlsb", "another workbook");
+    WriteBytes(hostProfile, "profile");
+    row.arrange(*this);
+    InstallationLock lock(InstallationLock::Taker::kRemover);
+    ASSERT_TRUE(lock.taken());
+    FastClock clock;
+    host::Excel excel(clock);
+    const removal::Outcome outcome = removal::RemoveAll(excel, lock);
+    held.clear();
+    EXPECT_EQ(outcome.excel, row.excel);
+    EXPECT_EQ(outcome.addIn, row.addIn);
+    EXPECT_FALSE(outcome.settingsRemain || ValueExists(kSettings));
+    EXPECT_EQ(fs::exists(addIn) || fs::exists(earlierStagedAddIn), row.addIn != AddIn::kGone);
+    EXPECT_TRUE(ValueExists(kSibling) && ValueExists(kMaker));
+    EXPECT_EQ(ReadBytes(startup + L"\\Personal.xlsb"), "another workbook");
+    EXPECT_EQ(ReadBytes(hostProfile), "profile");
+}
+
+// A read-only add-in (from an installer that copied it off a CD), and what an earlier Setup left in
+// the start-up folder, which Excel opens too.
+void ReadOnlyWithAnEarlierCopy(Removal& t) {
+    SetFileAttributesW(t.addIn.c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteBytes(t.earlierStagedAddIn, "add-in");
+}
+
+// clang-format off
+const RemovalRow kRemovalRows[] = {
+    {"removed", ReadOnlyWithAnEarlierCopy, Excel::kAnswered, AddIn::kGone},
+    {"nothing left to remove", [](Removal& t) { fs::remove(t.addIn); }, Excel::kAnswered, AddIn::kGone},
+    // One that a virus scanner holds for a moment is waited for.
+    {"add-in held for a moment", Holding(&LabPc::addIn, 500), Excel::kAnswered, AddIn::kGone},
+    {"add-in held open", Holding(&LabPc::addIn), Excel::kAnswered, AddIn::kInUse},
+    {"a folder at the add-in's place", FolderAt(&LabPc::addIn), Excel::kAnswered, AddIn::kFolder},
+    {"an earlier version's copy held", Holding(&LabPc::earlierStagedAddIn), Excel::kAnswered, AddIn::kInUse},
+    // A share out of reach (AppData redirected to a server that is down): it may be there.
+    {"StartupPath out of reach", Answering(L"StartupPath", L"\\\\server\\share\\XLSTART"),
+     Excel::kAnswered, AddIn::kMayRemain},
+    // A start-up folder that is not a complete path would be taken from the current folder.
+    {"StartupPath relative", Answering(L"StartupPath", L"..\\XLSTART"), Excel::kNotAPath, AddIn::kMayRemain},
+    {"Excel unreachable", Answering(L"CreateFails", L"80080005"), Excel::kUnreachable, AddIn::kMayRemain},
+    {"Excel stays busy", Answering(L"RejectCalls", L"1000000"), Excel::kUnresponsive, AddIn::kMayRemain},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, Removal, testing::ValuesIn(kRemovalRows), kRowName);
+
+// Where Windows refuses what root may do: as an account without administrator rights. A start-up
+// folder that only the administrator may look into (C:\root-only\XLSTART, made with the test
+// prefixes, holding an add-in): the add-in may still be there.
+INSTANTIATE_TEST_SUITE_P(AsUser, Removal,
+                         testing::Values(RemovalRow{
+                             "start-up folder that cannot be looked at",
+                             Answering(L"StartupPath", L"C:\\root-only\\XLSTART"), Excel::kAnswered,
+                             AddIn::kMayRemain}),
+                         kRowName);
+
+}  // namespace
