@@ -3,8 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
-#include <mutex>
+#include <vector>
 #include <utility>
 
 #include "host_wait.h"
@@ -63,19 +62,33 @@ HRESULT WaitHandingOnMessages(HANDLE event, Overdue overdue) {
 
 }  // namespace
 
+// The jobs for the thread, which both threads reach under a slim lock.
 struct HostThread::Shared {
-    std::mutex mutex;
-    std::deque<std::shared_ptr<Job>> jobs;
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::vector<std::shared_ptr<Job>> jobs;
     bool finishing = false;
     UniqueHandle wake{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 
     void Put(std::shared_ptr<Job> job, bool last) {
-        {
-            const std::lock_guard lock(mutex);
-            jobs.push_back(std::move(job));
-            finishing = finishing || last;
-        }
+        AcquireSRWLockExclusive(&lock);
+        jobs.push_back(std::move(job));
+        finishing = finishing || last;
+        ReleaseSRWLockExclusive(&lock);
         SetEvent(wake.get());
+    }
+
+    // The next job, or null when there is none; `last` then says whether the thread is done.
+    std::shared_ptr<Job> Take(bool& last) {
+        AcquireSRWLockExclusive(&lock);
+        std::shared_ptr<Job> job;
+        if (jobs.empty()) {
+            last = finishing;
+        } else {
+            job = std::move(jobs.front());
+            jobs.erase(jobs.begin());
+        }
+        ReleaseSRWLockExclusive(&lock);
+        return job;
     }
 
     // The thread: each job in turn, until the last one.
@@ -86,17 +99,7 @@ struct HostThread::Shared {
         const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         for (bool last = false; !last;) {
             WaitForSingleObject(self->wake.get(), INFINITE);
-            for (;;) {
-                std::shared_ptr<Job> job;
-                {
-                    const std::lock_guard lock(self->mutex);
-                    if (self->jobs.empty()) {
-                        last = self->finishing;
-                        break;
-                    }
-                    job = std::move(self->jobs.front());
-                    self->jobs.pop_front();
-                }
+            while (const std::shared_ptr<Job> job = self->Take(last)) {
                 job->answer = job->call();
                 SetEvent(job->done.get());
             }

@@ -89,7 +89,9 @@ bool Failed() { return failed; }
 
 int Ending(int code) {
     if (code == exit_code::kDone && failed) code = exit_code::kLogFailed;
-    Note(L"退出代码：" + std::to_wstring(code));
+    wchar_t line[32];
+    wsprintfW(line, L"退出代码：%d", code);
+    Note(line);
     return code;
 }
 

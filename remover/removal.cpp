@@ -50,7 +50,9 @@ AddIn Remove(const std::wstring& path) {
         logbook::Note(L"删除：" + path);
         return AddIn::kGone;
     }
-    logbook::Note(L"未能删除：" + path + L"（系统错误 " + std::to_wstring(error) + L"）");
+    wchar_t cause[32];
+    wsprintfW(cause, L"（系统错误 %lu）", error);
+    logbook::Note(L"未能删除：" + path + cause);
     if (after.found == Lookup::kUnknown) return AddIn::kMayRemain;
     return IsInUse(error) ? AddIn::kInUse : AddIn::kNoRight;
 }

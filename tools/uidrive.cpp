@@ -7,6 +7,7 @@
 //   uidrive gone CAPTION                     waits until no window has this caption
 //   uidrive bench EXE CAPTION BUTTON RUNS    times start to window, and BUTTON to message box
 //   uidrive hosttime                         times what Setup asks of the host, in a fresh process
+//   uidrive quiet EXE ARGUMENTS RUNS         times EXE ARGUMENTS from its start to its end
 //   uidrive unanswered EXE CAPTION BUTTON RUNS   after BUTTON, probes the window with sent
 //                                            messages until the message box shows; times the
 //                                            longest probe (the window unanswered) and the wait
@@ -179,6 +180,25 @@ int Unanswered(const std::wstring& exe, const wchar_t* caption, const wchar_t* b
     return 0;
 }
 
+// Runs `exe` with `arguments` `runs` times; prints the median time from its start to its end, and
+// the exit code of the last run.
+int Quiet(const std::wstring& exe, const std::wstring& arguments, int runs) {
+    std::vector<double> times;
+    DWORD code = 0;
+    for (int run = 0; run < runs; ++run) {
+        LARGE_INTEGER t0, t1;
+        QueryPerformanceCounter(&t0);
+        Program program(exe, arguments);
+        code = program.WaitForExit(60000);
+        QueryPerformanceCounter(&t1);
+        times.push_back(Milliseconds(t0, t1));
+    }
+    wchar_t line[64];
+    swprintf(line, 64, L"%.1f %lu\n", Median(times), static_cast<unsigned long>(code));
+    Print(line);
+    return 0;
+}
+
 int HostTime() {
     ComApartment com;
     LARGE_INTEGER t0, t1;
@@ -215,11 +235,13 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"bench" && argc == 6) return Bench(argv[2], argv[3], argv[4], _wtoi(argv[5]));
     if (command == L"hosttime") return HostTime();
+    if (command == L"quiet" && argc == 5) return Quiet(argv[2], argv[3], _wtoi(argv[4]));
     if (command == L"unanswered" && argc == 6) {
         return Unanswered(argv[2], argv[3], argv[4], _wtoi(argv[5]));
     }
     if (argc < 3) {
-        fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime|unanswered ...\n", stderr);
+        fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime|quiet|unanswered ...\n",
+              stderr);
         return 2;
     }
     const wchar_t* className = nullptr;
@@ -278,6 +300,6 @@ int wmain(int argc, wchar_t** argv) {
         Click(button->window);
         return 0;
     }
-    fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime|unanswered ...\n", stderr);
+    fputs("usage: uidrive wait|show|click|move|gone|bench|hosttime|quiet|unanswered ...\n", stderr);
     return 2;
 }
