@@ -76,11 +76,8 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     row.arrange(*this);
     const auto before = TreeOf(excel);
     FastClock clock;
-    std::optional<install::Error> failure;
-    {
-        host::Excel application(clock);
-        failure = install::Run(install::InstallSet(installSet), application);
-    }
+    host::Excel application(clock);
+    const auto failure = install::Run(install::InstallSet(installSet), application);
     held.clear();
     if (row.number) {
         ASSERT_TRUE(failure) << "reported as complete";
@@ -163,6 +160,8 @@ const InstallRow kInstallRows[] = {
     {"host profile in UTF-16, with a comment", true, SavedAsUnicode, 0},
     // A virus scanner holds a file that was just written for a moment: it is waited for.
     {"add-in held for a moment", true, Holding(&LabPc::addIn, 500), 0},
+    {"no setup.xla", false, [](Install& t) { fs::remove(t.addInSource); }, kFileNotFound,
+     L"安装包\\setup.xla"},
     // Everything the host must answer is asked before the first change.
     {"version not a number", false, Answering(L"Version", L"abc"), kTypeMismatch, L"“abc”"},
     {"Path drive-relative", false, Answering(L"Path", L"C:Office14"), kPathNotFound,
