@@ -40,6 +40,22 @@ constexpr Text kTexts[] = {
      L"安装期间另一个程序在这里放置了文件，它保持原样，安装未做任何更改。请重新运行安装程序："},
     {Cause::kProfileReadBackWrong, kFileAccessError,
      L"配置文件写入后读回的内容与写入的不符，安装未做任何更改："},
+    {Cause::kHostBusy, kAutomationError,
+     L"Microsoft Excel 正忙，或正停在一个对话框处等待，一直没有应答。安装未做任何更改。"
+     L"请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup："},
+    {Cause::kHostNoAnswer, kAutomationError,
+     L"Microsoft Excel 一分钟没有应答，它可能停在一个看不见的对话框处，或已停止响应。"
+     L"安装未做任何更改。请关闭 Excel（必要时在任务管理器中结束 EXCEL.EXE）后重新运行 Setup："},
+    {Cause::kHostEnded, kHostEnded,
+     L"Microsoft Excel 意外结束（可能已崩溃或被关闭）。安装未做任何更改，请重新运行 Setup："},
+    {Cause::kHostReadFailed, kAutomationError, L"无法从 Microsoft Excel 读取信息："},
+    {Cause::kHostNotInstalled, kCannotCreateObject,
+     L"本机没有安装 Microsoft Excel（ActiveX 部件不能创建对象）。请先安装 Excel："},
+    {Cause::kHostNotStarting, kCannotCreateObject,
+     L"Microsoft Excel 未能启动，或启动后一直没有应答。请先手动启动一次 Excel，"
+     L"关闭它显示的对话框，然后重新运行 Setup："},
+    {Cause::kHostUnreachable, kCannotCreateObject,
+     L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）："},
 };
 
 std::wstring Hex(HRESULT hr) {
@@ -76,41 +92,19 @@ Error HostError(HRESULT hr, const std::wstring& property) {
         case host::Fault::kStopped:
             return Error{kCancelled, L"", L""};
         case host::Fault::kBusy:
-            return Error{
-                kAutomationError,
-                L"Microsoft Excel 正忙，或正停在一个对话框处等待，一直没有应答。安装未做"
-                L"任何更改。请先手动启动一次 Excel，关闭它显示的对话框，然后重新运行 Setup：",
-                subject};
+            return Fail(Cause::kHostBusy, subject);
         case host::Fault::kNoAnswer:
-            return Error{
-                kAutomationError,
-                L"Microsoft Excel 一分钟没有应答，它可能停在一个看不见的对话框处，或已停止"
-                L"响应。安装未做任何更改。请关闭 Excel（必要时在任务管理器中结束 EXCEL.EXE）"
-                L"后重新运行 Setup：",
-                subject};
+            return Fail(Cause::kHostNoAnswer, subject);
         case host::Fault::kEnded:
-            return Error{kHostEnded,
-                         L"Microsoft Excel 意外结束（可能已崩溃或被关闭）。安装未做任何更改，"
-                         L"请重新运行 Setup：",
-                         subject};
+            return Fail(Cause::kHostEnded, subject);
         case host::Fault::kOther:
             break;
     }
-    if (!property.empty())
-        return Error{kAutomationError, L"无法从 Microsoft Excel 读取信息：", subject};
-    if (hr == REGDB_E_CLASSNOTREG) {
-        return Error{kCannotCreateObject,
-                     L"本机没有安装 Microsoft Excel（ActiveX 部件不能创建对象）。请先安装 Excel：",
-                     subject};
-    }
-    if (hr == CO_E_SERVER_EXEC_FAILURE) {
-        return Error{kCannotCreateObject,
-                     L"Microsoft Excel 未能启动，或启动后一直没有应答。请先手动启动一次 Excel，"
-                     L"关闭它显示的对话框，然后重新运行 Setup：",
-                     subject};
-    }
-    return Error{kCannotCreateObject, L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）：",
-                 subject};
+    const Cause cause = !property.empty()                ? Cause::kHostReadFailed
+                        : hr == REGDB_E_CLASSNOTREG      ? Cause::kHostNotInstalled
+                        : hr == CO_E_SERVER_EXEC_FAILURE ? Cause::kHostNotStarting
+                                                         : Cause::kHostUnreachable;
+    return Fail(cause, subject);
 }
 
 Error WriteError(DWORD error, const std::wstring& file) {

@@ -50,6 +50,14 @@ enum class Cause {
     kSourceNoRight,         // cannot be read: no right to
     kPlacedMeanwhile,       // another program placed a file where none was
     kProfileReadBackWrong,  // the edited profile does not read back as written, with room left
+    // Asking Excel: the property asked, or nothing when connecting to it, with the error code.
+    kHostBusy,          // it rejected the calls until the busy wait ran out
+    kHostNoAnswer,      // it did not answer a call for a minute
+    kHostEnded,         // its process ended while it was asked
+    kHostReadFailed,    // it answered a property with a failure
+    kHostNotInstalled,  // its class is not registered
+    kHostNotStarting,   // it did not start, or did not answer after it started
+    kHostUnreachable,   // any other failure to connect
 };
 Error Fail(Cause cause, const std::wstring& subject);
 // The line of a profile that holds bytes that are not text in the system's code page.

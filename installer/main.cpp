@@ -47,7 +47,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     }
     ComApartment com;
     host::Excel excel;  // the host application object, held until the program ends
-    int exitCode = exit_code::kCancelled;
+    int exitCode;
     if (line.quiet) {
         exitCode = install::ExitCodeOf(install::Run(install::InstallSet::OfThisProgram(), excel));
     } else {

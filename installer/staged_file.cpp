@@ -80,25 +80,9 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
     const auto& [place, stage, backup] = names_;
     Flush(stage);
     const bool moved =
-        replace
-            ? WithPlainFile(place,
-                            [&] {
-                                if (ReplaceFileW(place.c_str(), stage.c_str(), backup.c_str(), 0,
-                                                 nullptr, nullptr)) {
-                                    return true;
-                                }
-                                // The old file already went to the backup place: it returns.
-                                if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-                                    MoveFileExW(backup.c_str(), place.c_str(),
-                                                MOVEFILE_WRITE_THROUGH);
-                                    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
-                                }
-                                TellInUseApart(place);
-                                return false;
-                            })
-            : RetryWhileLocked([&] {
-                  return MoveFileExW(stage.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
-              });
+        replace ? WithPlainFile(place, [&] { return Replace(); }) : RetryWhileLocked([&] {
+            return MoveFileExW(stage.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+        });
     if (moved) {
         state_ = replace ? kReplaced : kPlaced;
         logbook::Note(L"放入：" + place +
@@ -110,6 +94,20 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
         return Fail(Cause::kPlacedMeanwhile, place);
     }
     return WriteError(error, place);
+}
+
+bool StagedFile::Replace() const {
+    const auto& [place, stage, backup] = names_;
+    if (ReplaceFileW(place.c_str(), stage.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
+        return true;
+    }
+    // The old file already went to the backup place: it returns.
+    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+        MoveFileExW(backup.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH);
+        SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+    }
+    TellInUseApart(place);
+    return false;
 }
 
 bool StagedFile::PutBack() {

@@ -48,6 +48,10 @@ public:
     void Commit();
 
 private:
+    // Replaces the file in place with the stage, the old one going to the backup place; gives
+    // whether it did, and sets the last error when not (a file in use told apart).
+    bool Replace() const;
+
     Staging names_;
     enum { kStaged, kPlaced, kReplaced } state_ = kStaged;
 };

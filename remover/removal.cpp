@@ -88,35 +88,27 @@ std::wstring NoticeText(const Outcome& outcome) {
     if (outcome.anotherRuns) {
         return L"另一个安装或卸载程序正\r\n在运行，未做任何更改。\r\n请等它结束后再运行。";
     }
-    // At most three lines: the label holds no more at its size.
+    // What is left, by how Excel answered and what became of the add-in; at most three lines
+    // with what the settings add: the label holds no more at its size.
+    struct Said {
+        Excel excel;
+        AddIn addIn;
+        const wchar_t* text;
+    };
+    static constexpr Said kSaid[] = {
+        {Excel::kUnresponsive, AddIn::kMayRemain,
+         L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。"},
+        {Excel::kUnreachable, AddIn::kMayRemain, L"无法连接 Excel，\r\n加载项可能仍安装着。"},
+        {Excel::kNotAPath, AddIn::kMayRemain, L"无法确定加载项的位置，\r\n加载项可能仍安装着。"},
+        {Excel::kAnswered, AddIn::kInUse, L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。"},
+        {Excel::kAnswered, AddIn::kNoRight, L"加载项未能移除：没有\r\n删除它的权限。"},
+        {Excel::kAnswered, AddIn::kFolder, L"加载项的位置上是一个\r\n文件夹，未能移除。"},
+        {Excel::kAnswered, AddIn::kMayRemain,
+         L"无法查看启动文件夹，加载项\r\n可能仍在，请检查后再运行。"},
+    };
     std::wstring text;
-    switch (outcome.excel) {
-        case Excel::kUnresponsive:
-            text = L"Excel 一直忙碌，无应答，\r\n加载项可能仍安装着。";
-            break;
-        case Excel::kUnreachable:
-            text = L"无法连接 Excel，\r\n加载项可能仍安装着。";
-            break;
-        case Excel::kNotAPath:
-            text = L"无法确定加载项的位置，\r\n加载项可能仍安装着。";
-            break;
-        case Excel::kAnswered:
-            switch (outcome.addIn) {
-                case AddIn::kGone:
-                    break;
-                case AddIn::kInUse:
-                    text = L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。";
-                    break;
-                case AddIn::kNoRight:
-                    text = L"加载项未能移除：没有\r\n删除它的权限。";
-                    break;
-                case AddIn::kFolder:
-                    text = L"加载项的位置上是一个\r\n文件夹，未能移除。";
-                    break;
-                case AddIn::kMayRemain:
-                    text = L"无法查看启动文件夹，加载项\r\n可能仍在，请检查后再运行。";
-                    break;
-            }
+    for (const Said& said : kSaid) {
+        if (said.excel == outcome.excel && said.addIn == outcome.addIn) text = said.text;
     }
     if (outcome.settingsRemain) {
         text += text.empty() ? L"加载项已移除，\r\n但设置未能删除。" : L"\r\n设置也未能删除。";

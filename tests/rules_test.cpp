@@ -195,7 +195,6 @@ TEST_P(CommandLines, SayWhatToDo) {
 }
 // clang-format off
 const CommandLines::ParamType kCommandLines[] = {
-    {"none", {}, {CommandLine::kRun, false, L""}},
     {"quiet", {L"/quiet"}, {CommandLine::kRun, true, L""}},
     {"quiet with a dash, in capitals", {L"-QUIET"}, {CommandLine::kRun, true, L""}},
     {"log", {L"/Log", L"C:\\安装 日志.txt"}, {CommandLine::kRun, false, L"C:\\安装 日志.txt"}},

@@ -65,14 +65,15 @@ inline void WriteBytes(const fs::path& path, std::string_view bytes) {
     }
 }
 
-// Removes a tree, read-only files too.
-inline void RemoveTree(const fs::path& path) {
+// Removes a tree, read-only files too; gives its path.
+inline fs::path RemoveTree(const fs::path& path) {
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(path, ignored)) {
         SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
     }
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     fs::remove_all(path, ignored);
+    return path;
 }
 
 // What a folder holds: each file's bytes (a folder's as "<folder>"), by path below it in UTF-8.
@@ -92,14 +93,6 @@ inline constexpr auto kRowName = [](const auto& info) {
     for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
 };
-
-// Whether the stand-in host answers as a local server, in a process of its own: in the test prefix
-// "local", which the test's runner takes from QORVEL_TEST_PREFIX.
-inline bool HostOutOfProcess() {
-    wchar_t prefix[16] = {};
-    GetEnvironmentVariableW(L"QORVEL_TEST_PREFIX", prefix, 16);
-    return std::wstring_view(prefix) == L"local";
-}
 
 // A file held open for reading (made, if it is not there), as by another program that has it
 // open, so that it can be neither replaced nor deleted, nor written unless `share` lets it; for
@@ -128,7 +121,7 @@ struct LockedFile {
 // temporary folder, which the environment names for this process and the programs it starts.
 struct LabPc {
     LabPc(const wchar_t* name, std::string_view addInBytes, std::string_view shippedBytes)
-        : root(Emptied(fs::temp_directory_path() / L"qorvel-tests" / name)) {
+        : root(RemoveTree(fs::temp_directory_path() / L"qorvel-tests" / name)) {
         for (const auto& folder : {installSet, excel, startup, hostFolder}) {
             fs::create_directories(folder);
         }
@@ -147,10 +140,6 @@ struct LabPc {
         RemoveTree(hostFolder);
     }
 
-    static fs::path Emptied(const fs::path& folder) {
-        RemoveTree(folder);
-        return folder;
-    }
     void Answer(const wchar_t* key, const std::wstring& value) const {
         WritePrivateProfileStringW(L"host", key, value.c_str(),
                                    (hostFolder + L"\\answers.ini").c_str());
@@ -172,7 +161,7 @@ struct LabPc {
     std::wstring stagedAddIn = excel + L"\\Qorv.xla.tmp";
     std::wstring earlierStagedAddIn = startup + L"\\Qorv.xla.tmp";
     std::wstring hostFolder =
-        Emptied(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
+        RemoveTree(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
     std::vector<std::unique_ptr<LockedFile>> held;  // by other programs while a row runs
 };
 
