@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "host.h"
 #include "scoped.h"
 
 namespace fs = std::filesystem;
