@@ -21,6 +21,8 @@ CommandLine ParseCommandLine(int count, const wchar_t* const* arguments) {
         const std::wstring name = SwitchName(arguments[i]);
         if (name == L"quiet") {
             line.quiet = true;
+        } else if (name == L"allusers") {
+            line.allUsers = true;
         } else if (name == L"?") {
             if (line.action == CommandLine::kRun) line.action = CommandLine::kUsage;
         } else if (name == L"log" && i + 1 < count && arguments[i + 1][0]) {

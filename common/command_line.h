@@ -1,5 +1,6 @@
 // What an administrator may say on either program's command line, as Windows users write
 // switches: "/" or "-", in any case.
+//   /allusers    for every account of the PC
 //   /quiet       no window and no message at all; the exit code tells how it ended
 //   /log FILE    a plain-text log of the run (also /log:FILE)
 //   /?           the usage, and nothing else
@@ -15,7 +16,8 @@ struct CommandLine {
         kInvalid,  // an unknown switch or argument, or /log without a file name
     } action = kRun;
     bool quiet = false;
-    std::wstring logFile;  // empty: no log
+    std::wstring logFile;   // empty: no log
+    bool allUsers = false;  // /allusers: for every account of the PC
 
     bool operator==(const CommandLine&) const = default;
 };

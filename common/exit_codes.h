@@ -7,8 +7,11 @@ namespace exit_code {
 inline constexpr int kDone = 0;  // installed; removed
 // Setup: the user stopped it (Cancel, the close command, also while Excel is asked).
 inline constexpr int kCancelled = 1602;  // ERROR_INSTALL_USEREXIT
-// The remover: something remains, and its notice says what.
+// The remover: something remains, and its notice says what. Setup: run as the system account (or
+// a service's) without /allusers, it installs nothing, since such an installation reaches nobody.
 inline constexpr int kSomethingRemains = 1603;  // ERROR_INSTALL_FAILURE
+// The remover with /allusers, without administrator rights: nothing was changed.
+inline constexpr int kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
 // Either program: another installation or removal runs; nothing was changed.
 inline constexpr int kAnotherRuns = 1618;  // ERROR_INSTALL_ALREADY_RUNNING
 // Either program: done, but the log asked for (/log) could not be written.

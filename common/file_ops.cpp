@@ -23,3 +23,15 @@ DWORD MakePlainFile(const std::wstring& path) {
     SetFileAttributesW(path.c_str(), plain ? plain : FILE_ATTRIBUTE_NORMAL);
     return attributes;
 }
+
+Deletion DeleteFileThere(const std::wstring& path) {
+    const Lookup before = LookUp(path);
+    if (before.found == Lookup::kNothing) return {Deletion::kNotThere, ERROR_SUCCESS};
+    if (before.found == Lookup::kFolder) return {Deletion::kFolder, ERROR_SUCCESS};
+    if (before.found == Lookup::kUnknown) return {Deletion::kUnknown, before.error};
+    WithPlainFile(path, [&] { return DeleteFileW(path.c_str()) != FALSE; });
+    const DWORD error = GetLastError();
+    const Lookup after = LookUp(path);
+    if (after.found == Lookup::kNothing) return {Deletion::kDeleted, ERROR_SUCCESS};
+    return {after.found == Lookup::kUnknown ? Deletion::kUnknown : Deletion::kStays, error};
+}

@@ -59,3 +59,17 @@ bool WithPlainFile(const std::wstring& path, Step step) {
     SetLastError(error);
     return false;
 }
+
+// What became of a file that was to be deleted.
+struct Deletion {
+    enum Result {
+        kNotThere,  // the file system says that it, or its folder, does not exist
+        kDeleted,
+        kFolder,   // a folder stands at its place: left alone
+        kUnknown,  // what stands there could not be looked at (no right to, a share out of reach)
+        kStays,    // it could not be deleted (`error`: in use, no right to)
+    } result;
+    DWORD error;
+};
+// Deletes the file at `path`, read-only or not, retried while it is locked for a moment.
+Deletion DeleteFileThere(const std::wstring& path);

@@ -2,6 +2,7 @@
 // two programs share.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace layout {
@@ -13,6 +14,25 @@ inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
 // folder itself, so that one left behind is opened by Excel as a second add-in. Setup clears it,
 // and the remover removes it.
 inline constexpr wchar_t kEarlierStagedAddIn[] = L"\\Qorv.xla.tmp";
+
+// The host profile: the host's Path followed by this name. The remover leaves it in place.
+inline constexpr wchar_t kHostProfileName[] = L"\\QorvelProfile.ini";
+
+// Where Setup writes a file before it moves it into place, and keeps the file it replaces until
+// the installation is complete: beside the place, with these endings. A run that is killed may
+// leave them, so the next Setup clears them and the remover removes them.
+inline constexpr wchar_t kStagedEnding[] = L".tmp";
+inline constexpr wchar_t kBackupEnding[] = L".bak";
+
+// The start-up folder that Excel opens for every account of the PC: in its program folder (Path).
+inline constexpr wchar_t kAllUsersStartup[] = L"\\XLSTART";
+// An account's own start-up folder, below its profile folder.
+inline constexpr wchar_t kAccountStartup[] = L"\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
+
+// The add-in's entry in Apps & features: below HKEY_CURRENT_USER for an installation for the
+// account, below HKEY_LOCAL_MACHINE for one for every account of the PC.
+inline constexpr wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Morvane.Qorvel";
 
 // Whether a folder the host answered is a complete folder path: a drive letter, colon and
 // backslash ("C:\..."), or a UNC path ("\\server\share..."). Anything else (empty text, a
@@ -26,6 +46,15 @@ inline bool IsFolderPath(std::wstring_view path) {
     const size_t share = path.find(L'\\', 2);  // "\\server\share": both names present
     return share != std::wstring_view::npos && share > 2 && share + 1 < path.size() &&
            path[share + 1] != L'\\';
+}
+
+// Where the add-in is written before it is moved into the start-up folder `startupFolder`, on the
+// same volume but outside it, since Excel opens every file there: the folder above it. A start-up
+// folder at the root of a drive or share has none: the add-in is written there.
+inline std::wstring StagingFolderFor(std::wstring startupFolder) {
+    while (startupFolder.size() > 3 && startupFolder.back() == L'\\') startupFolder.pop_back();
+    const std::wstring above = startupFolder.substr(0, startupFolder.find_last_of(L'\\'));
+    return IsFolderPath(above + L"\\") ? above : startupFolder;
 }
 
 }  // namespace layout

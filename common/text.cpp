@@ -16,3 +16,15 @@ bool ToAnsi(std::wstring_view text, std::string& ansi) {
     ansi = std::move(converted);
     return true;
 }
+
+std::wstring Decimal(unsigned long number) {
+    wchar_t text[16];
+    wsprintfW(text, L"%lu", number);
+    return text;
+}
+
+std::wstring Hex(long code) {
+    wchar_t text[16];
+    wsprintfW(text, L"0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}

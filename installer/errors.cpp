@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "host_wait.h"
+#include "text.h"
 
 namespace install {
 namespace {
@@ -56,19 +57,13 @@ constexpr Text kTexts[] = {
      L"关闭它显示的对话框，然后重新运行 Setup："},
     {Cause::kHostUnreachable, kCannotCreateObject,
      L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）："},
+    {Cause::kHostNotRegistered, kCannotCreateObject,
+     L"本机没有找到 Microsoft Excel（ActiveX 部件不能创建对象），安装未做任何更改。"
+     L"请先安装 Excel。查找的位置："},
+    {Cause::kServiceAccount, kInstallFailure,
+     L"Setup 正以系统账户（或服务账户）运行：为这个账户安装的加载项不会出现在任何用户的 Excel 中，"
+     L"安装未做任何更改。要为本机所有账户安装，请运行 Setup.exe /allusers。"},
 };
-
-std::wstring Hex(HRESULT hr) {
-    wchar_t text[16];
-    wsprintfW(text, L"0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-std::wstring Decimal(unsigned long number) {
-    wchar_t text[16];
-    wsprintfW(text, L"%lu", number);
-    return text;
-}
 
 }  // namespace
 

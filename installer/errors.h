@@ -31,6 +31,9 @@ enum ErrorNumber : int {
     kHostEnded = 462,           // the host's process ended while it was asked ("the remote
                                 // server machine does not exist or is unavailable")
     kCancelled = exit_code::kCancelled,  // the user stopped it: nothing to report
+    // Not a run-time error: the Windows Installer's "fatal error during installation", which
+    // deployment tools read as a failure: an installation that would reach nobody.
+    kInstallFailure = exit_code::kSomethingRemains,
 };
 
 // Why an installation stopped, where no system error code says it.
@@ -58,6 +61,8 @@ enum class Cause {
     kHostNotInstalled,  // its class is not registered
     kHostNotStarting,   // it did not start, or did not answer after it started
     kHostUnreachable,   // any other failure to connect
+    kHostNotRegistered,  // no Excel registered where it is looked for (subject), or no file there
+    kServiceAccount,     // an installation for the system account or a service's, which is nobody's
 };
 Error Fail(Cause cause, const std::wstring& subject);
 // The line of a profile that holds bytes that are not text in the system's code page.

@@ -33,7 +33,8 @@ std::wstring WithLineFeeds(const std::wstring& text) {
     return drawn;
 }
 
-fLanguage::fLanguage(host::Excel& excel) : Window(kDesign), excel_(excel) {}
+fLanguage::fLanguage(host::Excel& excel, const install::Options& options)
+    : Window(kDesign), excel_(excel), options_(options) {}
 
 bool fLanguage::Show(HINSTANCE instance, int showCommand) {
     if (!Create(instance)) return false;
@@ -131,15 +132,16 @@ void fLanguage::cmdOK_Click() {
     ShowWorking(true);
     // The program's exit code tells a script how the installation ended: 0 when complete, the
     // error number of the report, or cancelled when the user stopped the wait for the host.
-    Finish(install::Run(install::InstallSet::OfThisProgram(), excel_));
+    Finish(install::Run(install::InstallSet::OfThisProgram(), excel_, options_));
 }
 
 // Tells the user how the installation ended (and that the log asked for could not be written),
 // and ends the window.
-void fLanguage::Finish(const std::optional<install::Error>& failure) {
+void fLanguage::Finish(const install::Outcome& outcome) {
+    const install::Failure& failure = outcome.failure;
     ShowWorking(false);
     exitCode_ = install::ExitCodeOf(failure);
-    if (const std::wstring text = install::OutcomeText(failure); !text.empty()) {
+    if (const std::wstring text = install::FinalMessage(outcome); !text.empty()) {
         MessageBoxW(window_, (text + (logbook::Failed() ? kLogFailed : L"")).c_str(), kTitle,
                     MB_OK | (failure ? MB_ICONERROR : MB_ICONINFORMATION));
     }

@@ -17,8 +17,9 @@ std::wstring WithLineFeeds(const std::wstring& text);
 
 class fLanguage final : public ui::Window {
 public:
-    // The install procedure asks `excel`, which the program holds until it ends.
-    explicit fLanguage(host::Excel& excel);
+    // The install procedure, as `options` ask for it, asks `excel`, which the program holds until
+    // it ends.
+    fLanguage(host::Excel& excel, const install::Options& options);
 
     // Creates the window, runs its Load handler and shows it at the centre of the screen.
     bool Show(HINSTANCE instance, int showCommand);
@@ -34,7 +35,7 @@ private:
     void DrawLabel(const DRAWITEMSTRUCT& item) const;
     void OnCommand(int id);
     void cmdOK_Click();
-    void Finish(const std::optional<install::Error>& failure);
+    void Finish(const install::Outcome& outcome);
     void cmdCancel_Click();
 
     HWND Label1 = nullptr;
@@ -43,4 +44,5 @@ private:
     bool installing_ = false;
     int exitCode_ = exit_code::kCancelled;  // what the program ends with
     host::Excel& excel_;
+    install::Options options_;
 };

@@ -9,7 +9,9 @@
 #include "layout.h"
 #include "logbook.h"
 #include "profile.h"
+#include "registered_host.h"
 #include "text.h"
+#include "uninstall_entry.h"
 
 namespace install {
 namespace {
@@ -21,26 +23,18 @@ struct HostAnswers {
     const char* templateName = nullptr;  // by Version
 };
 
-// Where the add-in is written before it is moved into the start-up folder, on the same volume
-// but outside it, since Excel opens every file there: the folder above it. A start-up folder at
-// the root of a drive or share has none: the add-in is written there.
-std::wstring StagingFolderFor(std::wstring startupFolder) {
-    while (startupFolder.size() > 3 && startupFolder.back() == L'\\') startupFolder.pop_back();
-    const std::wstring above = startupFolder.substr(0, startupFolder.find_last_of(L'\\'));
-    return layout::IsFolderPath(above + L"\\") ? above : startupFolder;
-}
-
 // Where the installation puts things: the installed layout, and where each file is staged.
 struct Places {
     explicit Places(const HostAnswers& answers)
-        : profile{Staged(answers.folder + profile::kFileName, answers.folder)},
+        : profile{Staged(answers.folder + layout::kHostProfileName, answers.folder)},
           addIn{Staged(answers.startupFolder + layout::kAddInName,
-                       StagingFolderFor(answers.startupFolder))},
+                       layout::StagingFolderFor(answers.startupFolder))},
           earlierStagedAddIn(answers.startupFolder + layout::kEarlierStagedAddIn) {}
 
     static Staging Staged(const std::wstring& place, const std::wstring& stagingFolder) {
         const std::wstring name = place.substr(place.find_last_of(L'\\'));
-        return {place, stagingFolder + name + L".tmp", stagingFolder + name + L".bak"};
+        return {place, stagingFolder + name + layout::kStagedEnding,
+                stagingFolder + name + layout::kBackupEnding};
     }
 
     Staging profile;
@@ -101,6 +95,32 @@ Failure AskHost(host::Excel& excel, HostAnswers& answers) {
     answers.templateName = TemplateFor(version);
     if (!answers.templateName) return Fail(Cause::kVersionNotANumber, L"“" + version + L"”");
     return std::nullopt;
+}
+
+// For every account: Excel's folder and version from its registration, without asking it; the
+// start-up folder that it opens for every account is in its program folder.
+Failure FindHost(HostAnswers& answers) {
+    host::Registration excel;
+    if (!host::FindRegistered(excel)) return Fail(Cause::kHostNotRegistered, excel.lookedAt);
+    logbook::Note(L"Excel（注册信息）：" + excel.program + L"，版本 " + excel.version);
+    answers.folder = excel.folder;
+    answers.startupFolder = excel.folder + layout::kAllUsersStartup;
+    answers.templateName = TemplateFor(excel.version);
+    if (!answers.templateName) return Fail(Cause::kVersionNotANumber, L"“" + excel.version + L"”");
+    return std::nullopt;
+}
+
+// Where the add-in is installed for every account already, an installation for the account
+// updates that copy instead of adding a second one, which Excel would open too.
+bool ForEveryAccountAlready(HostAnswers& answers) {
+    const std::wstring shared = answers.folder + layout::kAllUsersStartup;
+    if (shared == answers.startupFolder ||
+        LookUp(shared + layout::kAddInName).found != Lookup::kFile) {
+        return false;
+    }
+    logbook::Note(L"加载项已为本机所有账户安装，更新这一份：" + shared + layout::kAddInName);
+    answers.startupFolder = shared;
+    return true;
 }
 
 // What stands at a place that a file is to take: nothing or a file (`file` then), never a folder
@@ -179,11 +199,17 @@ Failure StageProfile(const InstallSet& set, const HostAnswers& answers, const Fo
     return EditProfile(staged.stage(), keys);
 }
 
-// Asks the host, checks everything, stages the files, and moves them into place.
-Failure Install(const InstallSet& set, host::Excel& excel) {
+// Asks the host (or, for every account, finds it), checks everything, stages the files, and moves
+// them into place.
+Failure Install(const InstallSet& set, host::Excel& excel, const Options& options,
+                bool& forEveryAccount) {
+    if (options.serviceAccount && !options.allUsers) return Fail(Cause::kServiceAccount, L"");
     const std::wstring today = TodayAsShortDate();
     HostAnswers answers;
-    if (auto failure = AskHost(excel, answers)) return failure;
+    if (auto failure = options.allUsers ? FindHost(answers) : AskHost(excel, answers)) {
+        return failure;
+    }
+    forEveryAccount = options.allUsers || ForEveryAccountAlready(answers);
     const Places places(answers);
     Found found;
     if (auto failure = CheckBeforeChanges(set, answers, places, today, found)) return failure;
@@ -211,13 +237,33 @@ Failure Install(const InstallSet& set, host::Excel& excel) {
 
 }  // namespace
 
-Failure Run(const InstallSet& set, host::Excel& excel) {
-    logbook::Note(L"安装文件夹：" + set.folder);
-    auto failure = Install(set, excel);
-    if (const std::wstring text = OutcomeText(failure); !text.empty()) {
+Outcome Run(const InstallSet& set, host::Excel& excel, const Options& options) {
+    logbook::Note(L"安装文件所在文件夹：" + set.folder);
+    Outcome outcome;
+    outcome.failure = Install(set, excel, options, outcome.forEveryAccount);
+    if (!outcome.failure) {
+        if (const std::wstring why = ListInAppsAndFeatures(set, outcome.forEveryAccount);
+            !why.empty()) {
+            logbook::Note(why);
+        }
+        if (outcome.forEveryAccount) outcome.accountCopies = RemoveAccountCopies();
+    }
+    if (const std::wstring text = FinalMessage(outcome); !text.empty()) {
         logbook::Note(L"提示：" + text);
     }
-    return failure;
+    return outcome;
+}
+
+std::wstring FinalMessage(const Outcome& outcome) {
+    std::wstring text = OutcomeText(outcome.failure);
+    const auto list = [&](const wchar_t* heading, const std::vector<std::wstring>& paths) {
+        if (paths.empty()) return;
+        text += heading;
+        for (const std::wstring& path : paths) text += L"\n" + path;
+    };
+    list(L"\n\n已删除各账户自己的启动文件夹中的副本：", outcome.accountCopies.removed);
+    list(L"\n\n以下副本未能删除，请手动删除：", outcome.accountCopies.left);
+    return text;
 }
 
 Failure EditProfile(const std::wstring& file, const Keys& keys) {

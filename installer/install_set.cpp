@@ -4,13 +4,15 @@
 #include <vector>
 
 #include "install_set.h"
+#include "layout.h"
 
 namespace install {
 
 InstallSet::InstallSet(std::wstring folder)
     : folder(std::move(folder)),
       addIn(this->folder + L"\\setup.xla"),
-      profile(this->folder + L"\\QorvelProfile.ini"),
+      profile(this->folder + layout::kHostProfileName),
+      remover(this->folder + L"\\remover.exe"),
       database(this->folder + L"\\Data\\Qorvel.mdb"),
       picture(this->folder + L"\\Face\\face01.jpg"),
       samples(this->folder + L"\\Data\\Samples.mdb") {}

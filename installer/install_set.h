@@ -17,6 +17,7 @@ struct InstallSet {
     std::wstring folder;
     std::wstring addIn;    // copied into Excel's start-up folder on every run
     std::wstring profile;  // the shipped profile: placed on a first installation; its Ver
+    std::wstring remover;  // what Apps & features runs to remove the add-in
     // Recorded on a first installation, never opened; so are the templates (TemplateFor).
     std::wstring database;
     std::wstring picture;

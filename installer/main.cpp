@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "account.h"
 #include "command_line.h"
 #include "dll_search.h"
 #include "exit_codes.h"
@@ -19,11 +20,12 @@ constexpr wchar_t kTitle[] = L"Setup";
 constexpr wchar_t kAlreadyRunning[] =
     L"另一个安装或卸载程序正在运行（可能在另一个用户的会话中）。请等它结束后，再运行 Setup。";
 constexpr wchar_t kUsage[] =
-    L"用法：Setup.exe [/quiet] [/log 文件] [/?]\n\n"
+    L"用法：Setup.exe [/allusers] [/quiet] [/log 文件] [/?]\n\n"
+    L"/allusers\t为本机所有账户安装（放入 Excel 程序文件夹中的 XLSTART），不启动 Excel。\n"
     L"/quiet\t不显示窗口和任何提示，直接安装，以退出代码报告结果。\n"
     L"/log 文件\t把安装的经过写入该文件（UTF-8 文本）。\n"
     L"/?\t显示本说明，不安装。\n\n"
-    L"退出代码：0 安装完成；1602 用户取消；1618 另一个安装或卸载程序正在运行；"
+    L"退出代码：0 安装完成；1602 用户取消；1603 以系统账户运行而未加 /allusers；1618 另一个安装或卸载程序正在运行；"
     L"1622 安装完成，但日志无法写入；1639 命令行无效；其他值为错误提示中的错误号。";
 
 }  // namespace
@@ -47,11 +49,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     }
     ComApartment com;
     host::Excel excel;  // the host application object, held until the program ends
+    const install::Options options = {.allUsers = line.allUsers,
+                                      .serviceAccount = IsServiceAccount()};
     int exitCode;
     if (line.quiet) {
-        exitCode = install::ExitCodeOf(install::Run(install::InstallSet::OfThisProgram(), excel));
+        exitCode = install::ExitCodeOf(
+            install::Run(install::InstallSet::OfThisProgram(), excel, options).failure);
     } else {
-        fLanguage form(excel);
+        fLanguage form(excel, options);
         if (!form.Show(instance, showCommand)) return 1;
         exitCode = ui::RunMessageLoop(form.handle());
     }

@@ -10,7 +10,6 @@
 
 namespace profile {
 
-inline constexpr wchar_t kFileName[] = L"\\QorvelProfile.ini";
 inline constexpr char kSection[] = "CurveInformation";
 
 // Writes `key` = `value` (bytes in the ANSI code page, passed on unchanged) into section

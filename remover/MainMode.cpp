@@ -10,7 +10,7 @@
 
 namespace MainMode {
 
-int Main(HINSTANCE instance, int showCommand, bool quiet) {
+int Main(HINSTANCE instance, int showCommand, bool quiet, const removal::Options& options) {
     // The notice shows at once: asking the host may take seconds, and the window answers
     // meanwhile.
     Form1 notice;
@@ -21,7 +21,7 @@ int Main(HINSTANCE instance, int showCommand, bool quiet) {
         // Held while the removal runs, not while the notice waits for the user.
         InstallationLock lock(InstallationLock::Taker::kRemover);
         outcome =
-            lock.taken() ? removal::RemoveAll(excel, lock) : removal::Outcome{.anotherRuns = true};
+            lock.taken() ? removal::RemoveAll(excel, lock, options) : removal::Outcome{.anotherRuns = true};
     }
     const std::wstring text = removal::NoticeText(outcome);
     logbook::Note(L"提示：" + text);

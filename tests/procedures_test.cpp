@@ -13,6 +13,7 @@
 
 #include "file_ops.h"
 #include "files.h"
+#include "layout.h"
 #include "install.h"
 #include "removal.h"
 
@@ -47,9 +48,13 @@ struct InstallRow {
     const char* name;
     bool later;  // an earlier installation left its add-in and host profile
     std::function<void(class Install&)> arrange;
-    int number;                    // the error reported, or 0: the installation completes
-    const wchar_t* subject = L"";  // what the report ends with: the path or value involved
+    int number;  // the error reported, or 0: the installation completes
+    // What the report ends with (the path or value involved), or what the completion message
+    // names.
+    const wchar_t* subject = L"";
     bool onSmallDisk = false;
+    install::Options options = {};
+    HKEY listedIn = HKEY_CURRENT_USER;  // where Apps & features lists it once installed
 };
 
 class Install : public testing::TestWithParam<InstallRow>, public LabPc {
@@ -77,8 +82,15 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     const auto before = TreeOf(excel);
     FastClock clock;
     host::Excel application(clock);
-    const auto failure = install::Run(install::InstallSet(installSet), application);
+    const auto outcome = install::Run(install::InstallSet(installSet), application, row.options);
+    const auto& failure = outcome.failure;
     held.clear();
+    // The entry for the account or the PC, running the remover beside Setup.
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        EXPECT_EQ(EntryValue(root, L"UninstallString"),
+                  root != row.listedIn || row.number ? L"<missing>"
+                  : L"\"" + remover + (root == HKEY_LOCAL_MACHINE ? L"\" /allusers" : L"\""));
+    }
     if (row.number) {
         ASSERT_TRUE(failure) << "reported as complete";
         EXPECT_EQ(failure->number, row.number);
@@ -99,16 +111,24 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
                               kLongVersion.substr(0, 254) + "\nOwn=kept\n[Other]\nKeep=1";
     EXPECT_EQ(LinesOf(ProfileText(hostProfile)), LinesOf(row.later ? later : first));
     EXPECT_EQ(ReadBytes(addIn), kAddIn);
-    EXPECT_THAT(TreeOf(excel),
-                testing::ElementsAre(testing::Key("QorvelProfile.ini"), testing::Key("XLSTART"),
-                                     testing::Key("XLSTART\\Qorv.xla")));
+    auto tree = TreeOf(excel);
+    tree.erase("EXCEL.EXE");
+    EXPECT_THAT(tree, testing::ElementsAre(testing::Key("QorvelProfile.ini"), testing::Key("XLSTART"),
+                                           testing::Key("XLSTART\\Qorv.xla")));
+    // No account keeps a copy of its own beside one for every account.
+    EXPECT_THAT(TreeOf(root / L"Users"), Each(Key(Not(HasSubstr("Qorv")))));
+    EXPECT_THAT(Utf8(install::FinalMessage(outcome)), HasSubstr(Utf8(row.subject)));
     for (const auto& placed : {hostProfile, addIn}) {
         EXPECT_EQ(GetFileAttributesW(placed.c_str()) & kProtectiveAttributes, 0u) << Utf8(placed);
     }
+    // For every account, Excel is never started.
     EXPECT_THAT(HostCalls(),
                 testing::Each(testing::AnyOf(
                     "CreateInstance", HasSubstr(" Application 1033"), HasSubstr(" Path 1033"),
                     HasSubstr(" StartupPath 1033"), HasSubstr(" Version 1033"))));
+    if (row.options.allUsers) {
+        EXPECT_THAT(HostCalls(), IsEmpty());
+    }
 }
 
 // A row's arrangement: these files of the lab PC get these attributes.
@@ -150,6 +170,36 @@ void HeldLinkAtTheStagingPlace(Install& t) {
     Holding(&LabPc::stagedAddIn, INFINITE, FILE_SHARE_READ | FILE_SHARE_WRITE)(t);
 }
 
+// Two more accounts in the PC's profile list: one with its own copy of the add-in and what an
+// earlier Setup left beside it, one whose profile is on a server out of reach.
+void AccountsWithOwnCopies(LabPc& t) {
+    const fs::path excel = t.root / L"Users\\student\\AppData\\Roaming\\Microsoft\\Excel";
+    fs::create_directories(excel / L"XLSTART");
+    WriteBytes(excel / L"XLSTART\\Qorv.xla", "an account's own copy");
+    WriteBytes(excel / L"Qorv.xla.bak", "left by an earlier Setup");
+    const std::pair<const wchar_t*, std::wstring> accounts[] = {
+        {L"1001", t.root / L"Users\\student"}, {L"1002", L"\\\\server\\share\\student2"}};
+    for (const auto& [id, folder] : accounts) {
+        t.keys.push_back(std::make_unique<RegistryKey>(
+            HKEY_LOCAL_MACHINE,
+            std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-7-7-") + id,
+            KEY_WOW64_64KEY));
+        t.keys.back()->Set(L"ProfileImagePath", folder);
+    }
+}
+
+// The add-in installed for every account, in Excel's program folder, and the account's own
+// start-up folder elsewhere.
+void InstalledForEveryAccount(LabPc& t) {
+    fs::create_directories(t.root / L"Users\\me\\XLSTART");
+    t.Answer(L"StartupPath", t.root / L"Users\\me\\XLSTART");
+}
+
+template <typename... Arrangements>
+auto Both(Arrangements... arrangements) {
+    return [=](auto& t) { (arrangements(t), ...); };
+}
+
 const auto kNothing = [](LabPc&) {};
 using namespace install;  // the error numbers
 
@@ -157,6 +207,23 @@ using namespace install;  // the error numbers
 const InstallRow kInstallRows[] = {
     {"first installation", false, kNothing, 0},
     {"later installation", true, kNothing, 0},
+    // For every account: Excel found from its registration, never started; its version from its
+    // program file.
+    {"for every account, Excel 14", false, Registering(L"excel14.exe", L"\"{}\" /automation"), 0,
+     L"", false, {.allUsers = true}, HKEY_LOCAL_MACHINE},
+    {"for every account, Excel 16, accounts' own copies", true,
+     Both(Registering(L"excel16.exe", L"{} /automation"), AccountsWithOwnCopies), 0,
+     L"\\\\server\\share\\student2", false, {.allUsers = true}, HKEY_LOCAL_MACHINE},
+    {"for every account, no program file", false, Registering(L"", L"{} /automation"),
+     kCannotCreateObject, L"Office14\\EXCEL.EXE", false, {.allUsers = true}},
+    {"for every account, nothing registered", false, kNothing, kCannotCreateObject,
+     L"App Paths\\excel.exe", false, {.allUsers = true}},
+    // The system account's own start-up folder is nobody's.
+    {"as the system account", false, kNothing, kInstallFailure, L"", false, {.serviceAccount = true}},
+    {"installed for every account already", true, InstalledForEveryAccount, 0, L"", false, {},
+     HKEY_LOCAL_MACHINE},
+    {"no remover beside Setup", false, [](Install& t) { fs::remove(t.remover); }, 0, L"", false, {},
+     nullptr},
     {"host profile in UTF-16, with a comment", true, SavedAsUnicode, 0},
     // A virus scanner holds a file that was just written for a moment: it is waited for.
     {"add-in held for a moment", true, Holding(&LabPc::addIn, 500), 0},
@@ -276,6 +343,8 @@ struct RemovalRow {
     std::function<void(class Removal&)> arrange;
     Excel excel;
     AddIn addIn;
+    removal::Options options = {};
+    bool forEveryAccount = false;  // a copy for every account stays
 };
 
 class Removal : public testing::TestWithParam<RemovalRow>, public LabPc {
@@ -293,27 +362,41 @@ TEST_P(Removal, TakesAwayWhatItCanAndSaysWhatIsLeft) {
     WriteBytes(addIn, "add-in");
     WriteBytes(startup + L"\\Personal.xlsb", "another workbook");
     WriteBytes(hostProfile, "profile");
+    const HKEY entry = row.options.allUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    RegSetKeyValueW(entry, layout::kUninstallKey, L"DisplayName", REG_SZ, L"Qorvel", 14);
     row.arrange(*this);
     InstallationLock lock(InstallationLock::Taker::kRemover);
     ASSERT_TRUE(lock.taken());
     FastClock clock;
     host::Excel excel(clock);
-    const removal::Outcome outcome = removal::RemoveAll(excel, lock);
+    const removal::Outcome outcome = removal::RemoveAll(excel, lock, row.options);
     held.clear();
     EXPECT_EQ(outcome.excel, row.excel);
     EXPECT_EQ(outcome.addIn, row.addIn);
-    EXPECT_FALSE(outcome.settingsRemain || ValueExists(kSettings));
-    EXPECT_EQ(fs::exists(addIn) || fs::exists(earlierStagedAddIn), row.addIn != AddIn::kGone);
+    EXPECT_EQ(outcome.forEveryAccount, row.forEveryAccount);
+    // The settings are each account's own: a removal for every account leaves them.
+    EXPECT_FALSE(outcome.settingsRemain);
+    EXPECT_EQ(ValueExists(kSettings), row.options.allUsers);
+    EXPECT_EQ(fs::exists(addIn) || fs::exists(earlierStagedAddIn) || fs::exists(stagedAddIn),
+              row.addIn != AddIn::kGone || row.forEveryAccount);
+    // The entry goes only with the last of the account's add-in (or the PC's).
+    EXPECT_EQ(EntryValue(entry, L"DisplayName"), row.addIn == AddIn::kGone ? L"<missing>" : L"Qorvel");
+    if (row.options.allUsers) {
+        EXPECT_THAT(HostCalls(), IsEmpty()) << "Excel was started";
+    }
     EXPECT_TRUE(ValueExists(kSibling) && ValueExists(kMaker));
     EXPECT_EQ(ReadBytes(startup + L"\\Personal.xlsb"), "another workbook");
     EXPECT_EQ(ReadBytes(hostProfile), "profile");
 }
 
-// A read-only add-in (from an installer that copied it off a CD), and what an earlier Setup left in
-// the start-up folder, which Excel opens too.
+// A read-only add-in (from an installer that copied it off a CD), and what earlier or interrupted
+// runs of Setup left in the start-up folder, which Excel opens too, and beside it.
 void ReadOnlyWithAnEarlierCopy(Removal& t) {
     SetFileAttributesW(t.addIn.c_str(), FILE_ATTRIBUTE_READONLY);
-    WriteBytes(t.earlierStagedAddIn, "add-in");
+    for (const auto& leftover : {t.earlierStagedAddIn, t.stagedAddIn, t.addIn + L".bak",
+                                 t.excel + L"\\Qorv.xla.bak", t.hostProfile + L".tmp"}) {
+        WriteBytes(leftover, "add-in");
+    }
 }
 
 // clang-format off
@@ -325,13 +408,24 @@ const RemovalRow kRemovalRows[] = {
     {"add-in held open", Holding(&LabPc::addIn), Excel::kAnswered, AddIn::kInUse},
     {"a folder at the add-in's place", FolderAt(&LabPc::addIn), Excel::kAnswered, AddIn::kFolder},
     {"an earlier version's copy held", Holding(&LabPc::earlierStagedAddIn), Excel::kAnswered, AddIn::kInUse},
-    // A share out of reach (AppData redirected to a server that is down): it may be there.
+    // A share out of reach (AppData redirected to a server that is down): it may be there. (The
+    // add-in in Excel's own start-up folder is then one for every account.)
     {"StartupPath out of reach", Answering(L"StartupPath", L"\\\\server\\share\\XLSTART"),
-     Excel::kAnswered, AddIn::kMayRemain},
+     Excel::kAnswered, AddIn::kMayRemain, {}, true},
     // A start-up folder that is not a complete path would be taken from the current folder.
     {"StartupPath relative", Answering(L"StartupPath", L"..\\XLSTART"), Excel::kNotAPath, AddIn::kMayRemain},
     {"Excel unreachable", Answering(L"CreateFails", L"80080005"), Excel::kUnreachable, AddIn::kMayRemain},
     {"Excel stays busy", Answering(L"RejectCalls", L"1000000"), Excel::kUnresponsive, AddIn::kMayRemain},
+    // For every account: Excel found from its registration, never started.
+    {"for every account", Registering(L"excel16.exe", L"\"{}\""), Excel::kAnswered, AddIn::kGone,
+     {.allUsers = true}},
+    {"for every account, without administrator rights", Registering(L"excel16.exe", L"\"{}\""),
+     Excel::kAnswered, AddIn::kMayRemain, {.allUsers = true, .administrator = false}},
+    {"for every account, nothing registered", kNothing, Excel::kNotFound, AddIn::kMayRemain,
+     {.allUsers = true}},
+    // The account's own copy goes; the one for every account stays.
+    {"installed for every account too", InstalledForEveryAccount, Excel::kAnswered, AddIn::kGone,
+     {}, true},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Removal, testing::ValuesIn(kRemovalRows), kRowName);
@@ -343,7 +437,7 @@ INSTANTIATE_TEST_SUITE_P(AsUser, Removal,
                          testing::Values(RemovalRow{
                              "start-up folder that cannot be looked at",
                              Answering(L"StartupPath", L"C:\\root-only\\XLSTART"), Excel::kAnswered,
-                             AddIn::kMayRemain}),
+                             AddIn::kMayRemain, {}, true}),
                          kRowName);
 
 }  // namespace

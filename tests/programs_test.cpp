@@ -27,13 +27,6 @@ constexpr char kShipped[] = "[CurveInformation]\r\nVer=1.5\r\n";
 constexpr wchar_t kOK[] = L"确\u3000定";
 constexpr wchar_t kCancel[] = L"取\u3000消";
 
-// A file beside this test program: the test-only programs, and the build's programs in ..\bin.
-fs::path BesideTheTest(const wchar_t* name) {
-    wchar_t self[MAX_PATH];
-    return fs::path(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH)))
-        .replace_filename(name);
-}
-
 HWND Button(HWND window, const wchar_t* caption) {
     return FindWindowExW(window, nullptr, L"Button", caption);
 }
@@ -68,7 +61,7 @@ public:
                                  ? fs::path(L"Z:" + fs::path(named).make_preferred().wstring())
                                  : BesideTheTest(L"..\\bin");
         for (const auto& exe : {setupExe, removerExe}) {
-            fs::copy_file(bin / fs::path(exe).filename(), exe);
+            fs::copy_file(bin / fs::path(exe).filename(), exe, fs::copy_options::overwrite_existing);
         }
         wchar_t overrides[4096] = {};
         GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
@@ -119,6 +112,7 @@ struct WayOut {
     const wchar_t* says = L"";  // how the message at the end starts; empty: none is shown
     std::vector<const char*> logged = {};  // what the log says, among the rest
     const wchar_t* exe = L"Setup.exe";     // of the install set, or a complete path
+    int hostStarts = 1;                    // how often Excel is started by an installation
 };
 
 class WhatFollows : public testing::TestWithParam<WayOut>, public ProgramsTest {};
@@ -168,7 +162,7 @@ TEST_P(WhatFollows, AndTheExitCodeSaysHowItEnded) {
         EXPECT_THAT(LinesOf(ReadBytes(hostProfile)),
                     testing::IsSupersetOf({"FilePath=" + set + "\\Qorvel.xltm",
                                            "DtPath=" + set + "\\Data\\Qorvel.mdb"}));
-        EXPECT_THAT(HostCalls(), testing::Contains("CreateInstance").Times(1));
+        EXPECT_THAT(HostCalls(), testing::Contains("CreateInstance").Times(row.hostStarts));
     } else if (setup) {
         EXPECT_THAT(TreeOf(excel), testing::ElementsAre(Key("XLSTART"), Key("XLSTART\\Qorv.xla")));
     }
@@ -264,6 +258,11 @@ const WayOut kWaysOut[] = {
     {"remover, quiet, with a log", L"/quiet /log run.log", kNothing, nullptr, 0, L"",
      {"设置已删除", "删除：", "XLSTART\\Qorv.xla", "退出代码：0"}, L"remover.exe"},
     {"remover, quiet, the add-in held open", L"/quiet", AddInHeldOpen, nullptr, 1603, L"", {}, L"remover.exe"},
+    // For every account, as a deployment tool runs them: Excel is never started.
+    {"quiet, for every account", L"/allusers /quiet /log run.log",
+     Registering(L"excel14.exe", L"\"{}\" /automation"), nullptr, 0, L"", {"退出代码：0"}, L"Setup.exe", 0},
+    {"remover, quiet, for every account", L"/ALLUSERS /quiet", Registering(L"excel16.exe", L"{}"),
+     nullptr, 0, L"", {}, L"remover.exe"},
     kAnotherRemoval,
 };
 // clang-format on
@@ -329,6 +328,22 @@ TEST_F(OneAtATime, ASecondSetup) {
     EXPECT_EQ(Program(setupExe).WaitForExit(), 1618u);
     PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(program->WaitForExit(), 1602u);
+}
+
+// Apps & features lists an installation for the account, and removes it through the remover: Wine's
+// own Add/Remove Programs reads the same keys as Windows'.
+TEST_F(OneAtATime, AppsAndFeaturesRemovesTheAddIn) {
+    ASSERT_EQ(Program(setupExe, L"/quiet").WaitForExit(), 0u);
+    EXPECT_EQ(EntryValue(HKEY_CURRENT_USER, L"QuietUninstallString"),
+              L"\"" + removerExe + L"\" /quiet");
+    Program uninstaller(L"C:\\windows\\system32\\uninstaller.exe", L"--remove Morvane.Qorvel");
+    HWND notice = nullptr;
+    for (int i = 0; i < 1000 && !notice; ++i, Sleep(10)) notice = FindTopWindow(0, nullptr, L"提示");
+    ASSERT_TRUE(notice && WaitForFocus(notice, GetDlgItem(notice, 101), 20000));
+    PressKey(notice, VK_RETURN);
+    EXPECT_EQ(uninstaller.WaitForExit(), 0u);
+    EXPECT_EQ(ReadBytes(addIn), "<missing>");
+    EXPECT_EQ(EntryValue(HKEY_CURRENT_USER, L"UninstallString"), L"<missing>");
 }
 
 // DLLs named like system DLLs that Windows' components load late (the common controls, COM,

@@ -16,6 +16,7 @@
 #include "host_wait.h"
 #include "layout.h"
 #include "profile.h"
+#include "registered_host.h"
 #include "removal.h"
 
 namespace {
@@ -99,6 +100,21 @@ const BusyRow kBusyRows[] = {
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, BusyWait, testing::ValuesIn(kBusyRows), kRowName);
 
+// The program that COM starts for a local server, from its command line as registered.
+using ServerProgram = testing::TestWithParam<Row<const wchar_t*, const wchar_t*>>;
+TEST_P(ServerProgram, IsThePathBeforeTheArguments) {
+    EXPECT_EQ(host::ProgramOf(GetParam().given), GetParam().gives);
+}
+// clang-format off
+const ServerProgram::ParamType kServerPrograms[] = {
+    {"quoted", L"\"C:\\Program Files\\Office\\EXCEL.EXE\" /automation", L"C:\\Program Files\\Office\\EXCEL.EXE"},
+    {"unquoted, with spaces", L"C:\\Program Files\\Office\\EXCEL.EXE /automation", L"C:\\Program Files\\Office\\EXCEL.EXE"},
+    {"short names", L"C:\\PROGRA~1\\MICROS~1\\Office14\\EXCEL.EXE /automation", L"C:\\PROGRA~1\\MICROS~1\\Office14\\EXCEL.EXE"},
+    {"no arguments", L"C:\\Office\\excel.exe", L"C:\\Office\\excel.exe"},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, ServerProgram, testing::ValuesIn(kServerPrograms), kRowName);
+
 // A value cut at the read buffer's end keeps whole characters only: a lone lead byte would be read
 // back as another character and written on into the host profile.
 using CutValue = testing::TestWithParam<Row<std::string_view, std::string_view>>;
@@ -173,6 +189,10 @@ const Notice::ParamType kNotices[] = {
     {"may remain", {.addIn = AddIn::kMayRemain}, {L"可能仍在", 1603}},
     {"settings remain", {.settingsRemain = true}, {L"设置未能删除", 1603}},
     {"both remain", {.addIn = AddIn::kInUse, .settingsRemain = true}, {L"本程序。\r\n设置也", 1603}},
+    {"Excel not found", {.excel = Excel::kNotFound, .addIn = AddIn::kMayRemain}, {L"没有找到 Excel", 1603}},
+    {"installed for every account", {.forEveryAccount = true}, {L"remover.exe\r\n/allusers", 1603}},
+    {"stopped by the user", {.stopped = true}, {L"取消", 1602}},
+    {"for every account, no rights", {.needsAdministrator = true}, {L"管理员权限", 740}},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
@@ -204,6 +224,7 @@ const CommandLines::ParamType kCommandLines[] = {
     {"usage, quietly", {L"-?", L"/quiet"}, {CommandLine::kUsage, true, L""}},
     {"unknown switch", {L"/silent"}, {CommandLine::kInvalid, false, L""}},
     {"a word", {L"quiet"}, {CommandLine::kInvalid, false, L""}},
+    {"for every account", {L"-AllUsers", L"/quiet"}, {CommandLine::kRun, true, L"", true}},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, CommandLines, testing::ValuesIn(kCommandLines), kRowName);

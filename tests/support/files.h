@@ -15,9 +15,50 @@
 #include <thread>
 #include <vector>
 
+#include "layout.h"
 #include "scoped.h"
 
 namespace fs = std::filesystem;
+
+// A file beside this test program: the test-only programs, and the build's programs in ..\bin.
+inline fs::path BesideTheTest(const wchar_t* name) {
+    wchar_t self[MAX_PATH];
+    return fs::path(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH)))
+        .replace_filename(name);
+}
+
+// A registry key that a row made (in the registry view `view`), removed with everything in it
+// when the row ends.
+struct RegistryKey {
+    RegistryKey(HKEY root, std::wstring path, REGSAM view = 0)
+        : root(root), path(std::move(path)), view(view) {
+        RegCreateKeyExW(root, this->path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                        key.put(), nullptr);
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    ~RegistryKey() {
+        RegDeleteTreeW(key.get(), nullptr);
+        RegDeleteKeyExW(root, path.c_str(), view, 0);
+    }
+    void Set(const wchar_t* name, const std::wstring& text) const {
+        RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    HKEY root;
+    std::wstring path;
+    REGSAM view;
+    UniqueHkey key;
+};
+
+// A text value of the add-in's entry in Apps & features below `root`, or "<missing>".
+inline std::wstring EntryValue(HKEY root, const wchar_t* name) {
+    wchar_t text[1024];
+    DWORD size = sizeof text;
+    return RegGetValueW(root, layout::kUninstallKey, name, RRF_RT_REG_SZ, nullptr, text, &size) ==
+                   ERROR_SUCCESS
+               ? text
+               : L"<missing>";
+}
 
 // Text in a code page: CP_UTF8 for messages, 936 for what the profile calls store. The tests' own
 // encoder, independent of the programs' conversion.
@@ -126,6 +167,7 @@ struct LabPc {
         }
         WriteBytes(addInSource, addInBytes);
         WriteBytes(shippedProfile, shippedBytes);
+        WriteBytes(remover, "remover");
         WriteBytes(hostFolder + L"\\answers.ini", "\xFF\xFE");  // UTF-16: answers may be Chinese
         WriteBytes(hostFolder + L"\\calls.log", "");
         SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", hostFolder.c_str());
@@ -134,6 +176,7 @@ struct LabPc {
     }
     LabPc(const LabPc&) = delete;
     ~LabPc() {
+        keys.clear();
         SetEnvironmentVariableW(L"QORVEL_STANDIN_DIR", nullptr);
         RemoveTree(root);
         RemoveTree(hostFolder);
@@ -152,6 +195,7 @@ struct LabPc {
     std::wstring installSet = root / L"安装包";
     std::wstring addInSource = installSet + L"\\setup.xla";
     std::wstring shippedProfile = installSet + L"\\QorvelProfile.ini";
+    std::wstring remover = installSet + L"\\remover.exe";
     std::wstring excel = root / L"Office14";
     std::wstring startup = excel + L"\\XLSTART";
     std::wstring hostProfile = excel + L"\\QorvelProfile.ini";
@@ -162,7 +206,32 @@ struct LabPc {
     std::wstring hostFolder =
         RemoveTree(fs::temp_directory_path() / L"qorvel-tests" / (root.filename() += L"-host"));
     std::vector<std::unique_ptr<LockedFile>> held;  // by other programs while a row runs
+    // Made by the row, and the entries in Apps & features, none before the row and none after.
+    std::vector<std::unique_ptr<RegistryKey>> keys = [] {
+        std::vector<std::unique_ptr<RegistryKey>> entries;
+        for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            entries.push_back(std::make_unique<RegistryKey>(root, layout::kUninstallKey));
+            RegDeleteTreeW(root, layout::kUninstallKey);
+        }
+        return entries;
+    }();
 };
+
+// A row's arrangement: Excel registered as Office registers it, the local server of its class
+// run by `command`, in which "{}" stands for Office14\EXCEL.EXE, a copy of the test program
+// `program` (excel14.exe or excel16.exe, with that version resource), or nothing when empty.
+inline auto Registering(const wchar_t* program, const wchar_t* command) {
+    return [=](LabPc& pc) {
+        const std::wstring exe = pc.excel + L"\\EXCEL.EXE";
+        if (*program) fs::copy_file(BesideTheTest(program), exe);
+        std::wstring line = command;
+        line.replace(line.find(L"{}"), 2, exe);
+        pc.keys.push_back(std::make_unique<RegistryKey>(
+            HKEY_LOCAL_MACHINE,
+            L"Software\\Classes\\CLSID\\{00020812-0000-0000-C000-000000000046}\\LocalServer32"));
+        pc.keys.back()->Set(nullptr, line);
+    };
+}
 
 // A row's arrangement on a lab PC: the stand-in host answers `key` with `value`.
 inline auto Answering(const wchar_t* key, const wchar_t* value) {
