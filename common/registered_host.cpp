@@ -39,8 +39,8 @@ std::wstring TextValue(HKEY root, const wchar_t* key, const wchar_t* name, REGSA
 // The first two fields of the file version in the version resource of `program`, read as data:
 // nothing of it runs, and no DLL is loaded for it.
 std::wstring VersionOf(const std::wstring& program) {
-    const HMODULE image = LoadLibraryExW(
-        program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const HMODULE image = LoadLibraryExW(program.c_str(), nullptr,
+                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (!image) return {};
     std::wstring version;
     if (const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), RT_VERSION)) {
@@ -72,8 +72,10 @@ std::wstring ProgramOf(std::wstring_view command) {
     // with the program's extension.
     std::wstring lower(command);
     CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
-    for (size_t at = lower.find(L".exe"); at != std::wstring::npos; at = lower.find(L".exe", at + 1)) {
-        if (at + 4 == lower.size() || lower[at + 4] == L' ') return std::wstring(command.substr(0, at + 4));
+    for (size_t at = lower.find(L".exe"); at != std::wstring::npos;
+         at = lower.find(L".exe", at + 1)) {
+        if (at + 4 == lower.size() || lower[at + 4] == L' ')
+            return std::wstring(command.substr(0, at + 4));
     }
     return std::wstring(command.substr(0, command.find(L' ')));
 }
@@ -82,8 +84,8 @@ bool FindRegistered(Registration& found) {
     // This program's own view, then the other one (on 32-bit Windows both are the same).
     constexpr REGSAM kViews[] = {0, sizeof(void*) == 4 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY};
     found = {};
-    found.lookedAt = std::wstring(L"HKEY_CLASSES_ROOT\\") + kServerKey +
-                     L"、HKEY_LOCAL_MACHINE\\" + kAppPathKey;
+    found.lookedAt =
+        std::wstring(L"HKEY_CLASSES_ROOT\\") + kServerKey + L"、HKEY_LOCAL_MACHINE\\" + kAppPathKey;
     for (const REGSAM view : kViews) {
         std::wstring command = TextValue(HKEY_CLASSES_ROOT, kServerKey, L"ServerExecutable", view);
         if (command.empty()) command = TextValue(HKEY_CLASSES_ROOT, kServerKey, nullptr, view);

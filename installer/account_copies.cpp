@@ -47,17 +47,19 @@ AccountCopies RemoveAccountCopies() {
         const std::wstring startup = profile + layout::kAccountStartup;
         const std::wstring staging = layout::StagingFolderFor(startup) + layout::kAddInName;
         const std::wstring addIn = startup + layout::kAddInName;
-        for (const std::wstring& path : {addIn, addIn + layout::kStagedEnding, staging + layout::kStagedEnding,
-                                         staging + layout::kBackupEnding}) {
+        for (const std::wstring& path :
+             {addIn, addIn + layout::kStagedEnding, staging + layout::kStagedEnding,
+              staging + layout::kBackupEnding}) {
             const Deletion done = DeleteFileThere(path);
             if (done.result == Deletion::kDeleted) {
                 logbook::Note(L"删除账户自己的副本：" + path);
                 copies.removed.push_back(path);
             } else if (done.result != Deletion::kNotThere) {
-                const std::wstring why = done.result == Deletion::kFolder ? L"（是一个文件夹）"
-                                         : done.result == Deletion::kUnknown
-                                             ? L"（无法查看，系统错误 " + Decimal(done.error) + L"）"
-                                             : L"（无法删除，系统错误 " + Decimal(done.error) + L"）";
+                const std::wstring why =
+                    done.result == Deletion::kFolder ? L"（是一个文件夹）"
+                    : done.result == Deletion::kUnknown
+                        ? L"（无法查看，系统错误 " + Decimal(done.error) + L"）"
+                        : L"（无法删除，系统错误 " + Decimal(done.error) + L"）";
                 logbook::Note(L"未能删除账户自己的副本：" + path + why);
                 copies.left.push_back(path + why);
                 if (done.result == Deletion::kUnknown) break;  // the folder itself is out of reach

@@ -54,13 +54,13 @@ enum class Cause {
     kPlacedMeanwhile,       // another program placed a file where none was
     kProfileReadBackWrong,  // the edited profile does not read back as written, with room left
     // Asking Excel: the property asked, or nothing when connecting to it, with the error code.
-    kHostBusy,          // it rejected the calls until the busy wait ran out
-    kHostNoAnswer,      // it did not answer a call for a minute
-    kHostEnded,         // its process ended while it was asked
-    kHostReadFailed,    // it answered a property with a failure
-    kHostNotInstalled,  // its class is not registered
-    kHostNotStarting,   // it did not start, or did not answer after it started
-    kHostUnreachable,   // any other failure to connect
+    kHostBusy,           // it rejected the calls until the busy wait ran out
+    kHostNoAnswer,       // it did not answer a call for a minute
+    kHostEnded,          // its process ended while it was asked
+    kHostReadFailed,     // it answered a property with a failure
+    kHostNotInstalled,   // its class is not registered
+    kHostNotStarting,    // it did not start, or did not answer after it started
+    kHostUnreachable,    // any other failure to connect
     kHostNotRegistered,  // no Excel registered where it is looked for (subject), or no file there
     kServiceAccount,     // an installation for the system account or a service's, which is nobody's
 };

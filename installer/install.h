@@ -31,10 +31,11 @@ struct Outcome {
 };
 
 // Installs from `set`, asking `excel` (which holds the host application object afterwards) unless
-// the installation is for every account. Gives how it ended; the caller tells the user. Everything the host must answer is asked, and every check made, before
-// anything on disk changes; the add-in and the host profile are each written whole outside their
-// place and moved there in one step, and where the profile cannot be moved, the add-in before it
-// is put back: a failure at any point leaves the old ones whole.
+// the installation is for every account. Gives how it ended; the caller tells the user. Everything
+// the host must answer is asked, and every check made, before anything on disk changes; the add-in
+// and the host profile are each written whole outside their place and moved there in one step, and
+// where the profile cannot be moved, the add-in before it is put back: a failure at any point
+// leaves the old ones whole.
 Outcome Run(const InstallSet& set, host::Excel& excel, const Options& options = {});
 
 // What the user is told at the end: the completion message, with the accounts' own copies taken

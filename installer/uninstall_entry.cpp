@@ -70,8 +70,9 @@ std::wstring ListInAppsAndFeatures(const InstallSet& set, bool forThePc) {
                                      nullptr, key.put(), nullptr);
     for (const auto& [name, text] : texts) {
         if (status != ERROR_SUCCESS) break;
-        status = RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        status =
+            RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
     for (const auto& [name, number] : numbers) {
         if (status != ERROR_SUCCESS) break;

@@ -20,8 +20,8 @@ int Main(HINSTANCE instance, int showCommand, bool quiet, const removal::Options
     {
         // Held while the removal runs, not while the notice waits for the user.
         InstallationLock lock(InstallationLock::Taker::kRemover);
-        outcome =
-            lock.taken() ? removal::RemoveAll(excel, lock, options) : removal::Outcome{.anotherRuns = true};
+        outcome = lock.taken() ? removal::RemoveAll(excel, lock, options)
+                               : removal::Outcome{.anotherRuns = true};
     }
     const std::wstring text = removal::NoticeText(outcome);
     logbook::Note(L"提示：" + text);

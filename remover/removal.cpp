@@ -160,9 +160,9 @@ const wchar_t* AddInLeft(const Outcome& outcome) {
     }
     switch (outcome.addIn) {
         case AddIn::kGone:
-            return outcome.forEveryAccount
-                       ? L"加载项为本机所有账户安装，\r\n请管理员运行 remover.exe\r\n/allusers 移除。"
-                       : L"";
+            return outcome.forEveryAccount ? L"加载项为本机所有账户安装，\r\n请管理员运行 "
+                                             L"remover.exe\r\n/allusers 移除。"
+                                           : L"";
         case AddIn::kInUse:
             return L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。";
         case AddIn::kNoRight:
@@ -183,7 +183,8 @@ std::wstring NoticeText(const Outcome& outcome) {
     }
     if (outcome.stopped) return L"移除已取消，未做任何更改。";
     if (outcome.needsAdministrator) {
-        return L"移除为所有账户安装的加载项\r\n需要管理员权限，未做任何\r\n更改。请以管理员身份运行。";
+        return L"移除为所有账户安装的加载项\r\n需要管理员权限，未做任何\r\n更改。请以管理员身份运行"
+               L"。";
     }
     std::wstring text = AddInLeft(outcome);
     if (outcome.settingsRemain) {

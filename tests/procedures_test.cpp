@@ -88,8 +88,9 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     // The entry for the account or the PC, running the remover beside Setup.
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         EXPECT_EQ(EntryValue(root, L"UninstallString"),
-                  root != row.listedIn || row.number ? L"<missing>"
-                  : L"\"" + remover + (root == HKEY_LOCAL_MACHINE ? L"\" /allusers" : L"\""));
+                  root != row.listedIn || row.number
+                      ? L"<missing>"
+                      : L"\"" + remover + (root == HKEY_LOCAL_MACHINE ? L"\" /allusers" : L"\""));
     }
     if (row.number) {
         ASSERT_TRUE(failure) << "reported as complete";
@@ -113,8 +114,9 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     EXPECT_EQ(ReadBytes(addIn), kAddIn);
     auto tree = TreeOf(excel);
     tree.erase("EXCEL.EXE");
-    EXPECT_THAT(tree, testing::ElementsAre(testing::Key("QorvelProfile.ini"), testing::Key("XLSTART"),
-                                           testing::Key("XLSTART\\Qorv.xla")));
+    EXPECT_THAT(tree,
+                testing::ElementsAre(testing::Key("QorvelProfile.ini"), testing::Key("XLSTART"),
+                                     testing::Key("XLSTART\\Qorv.xla")));
     // No account keeps a copy of its own beside one for every account.
     EXPECT_THAT(TreeOf(root / L"Users"), Each(Key(Not(HasSubstr("Qorv")))));
     EXPECT_THAT(Utf8(install::FinalMessage(outcome)), HasSubstr(Utf8(row.subject)));
@@ -182,7 +184,9 @@ void AccountsWithOwnCopies(LabPc& t) {
     for (const auto& [id, folder] : accounts) {
         t.keys.push_back(std::make_unique<RegistryKey>(
             HKEY_LOCAL_MACHINE,
-            std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-7-7-") + id,
+            std::wstring(
+                L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-7-7-") +
+                id,
             KEY_WOW64_64KEY));
         t.keys.back()->Set(L"ProfileImagePath", folder);
     }
@@ -380,7 +384,8 @@ TEST_P(Removal, TakesAwayWhatItCanAndSaysWhatIsLeft) {
     EXPECT_EQ(fs::exists(addIn) || fs::exists(earlierStagedAddIn) || fs::exists(stagedAddIn),
               row.addIn != AddIn::kGone || row.forEveryAccount);
     // The entry goes only with the last of the account's add-in (or the PC's).
-    EXPECT_EQ(EntryValue(entry, L"DisplayName"), row.addIn == AddIn::kGone ? L"<missing>" : L"Qorvel");
+    EXPECT_EQ(EntryValue(entry, L"DisplayName"),
+              row.addIn == AddIn::kGone ? L"<missing>" : L"Qorvel");
     if (row.options.allUsers) {
         EXPECT_THAT(HostCalls(), IsEmpty()) << "Excel was started";
     }
@@ -436,8 +441,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, Removal, testing::ValuesIn(kRemovalRows), kRowNam
 INSTANTIATE_TEST_SUITE_P(AsUser, Removal,
                          testing::Values(RemovalRow{
                              "start-up folder that cannot be looked at",
-                             Answering(L"StartupPath", L"C:\\root-only\\XLSTART"), Excel::kAnswered,
-                             AddIn::kMayRemain, {}, true}),
+                             Answering(L"StartupPath", L"C:\\root-only\\XLSTART"),
+                             Excel::kAnswered,
+                             AddIn::kMayRemain,
+                             {},
+                             true}),
                          kRowName);
 
 }  // namespace

@@ -61,7 +61,8 @@ public:
                                  ? fs::path(L"Z:" + fs::path(named).make_preferred().wstring())
                                  : BesideTheTest(L"..\\bin");
         for (const auto& exe : {setupExe, removerExe}) {
-            fs::copy_file(bin / fs::path(exe).filename(), exe, fs::copy_options::overwrite_existing);
+            fs::copy_file(bin / fs::path(exe).filename(), exe,
+                          fs::copy_options::overwrite_existing);
         }
         wchar_t overrides[4096] = {};
         GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
@@ -338,7 +339,8 @@ TEST_F(OneAtATime, AppsAndFeaturesRemovesTheAddIn) {
               L"\"" + removerExe + L"\" /quiet");
     Program uninstaller(L"C:\\windows\\system32\\uninstaller.exe", L"--remove Morvane.Qorvel");
     HWND notice = nullptr;
-    for (int i = 0; i < 1000 && !notice; ++i, Sleep(10)) notice = FindTopWindow(0, nullptr, L"提示");
+    for (int i = 0; i < 1000 && !notice; ++i, Sleep(10))
+        notice = FindTopWindow(0, nullptr, L"提示");
     ASSERT_TRUE(notice && WaitForFocus(notice, GetDlgItem(notice, 101), 20000));
     PressKey(notice, VK_RETURN);
     EXPECT_EQ(uninstaller.WaitForExit(), 0u);
