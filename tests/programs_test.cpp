@@ -314,6 +314,10 @@ const WayOut kLocalServerWaysOut[] = {
      L"运行时错误 '462'：\n\nMicrosoft Excel 意外结束"},
     {"remover, Excel slow to start", L"", Answering(L"StartDelay", L"6"), kRead, 0, L"Morvane", {},
      L"remover.exe"},
+    // Closed while Excel is asked, the remover changes nothing.
+    {"remover, the close command while Excel hangs", L"/log run.log",
+     Answering(L"HangOnRead", L"StartupPath"), CloseWhileTheHostHangs, 1602, L"",
+     {"取消", "退出代码：1602"}, L"remover.exe"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(LocalServer, WhatFollows, testing::ValuesIn(kLocalServerWaysOut),
