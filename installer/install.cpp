@@ -64,13 +64,17 @@ std::string Ansi(const std::wstring& text) {
     return ansi;
 }
 
-// Bytes in the ANSI code page, for the log.
-std::wstring Wide(const std::string& ansi) {
-    std::wstring text(ansi.size(), L'\0');
-    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(),
-                                                        static_cast<int>(ansi.size()), text.data(),
-                                                        static_cast<int>(text.size()))));
-    return text;
+// The host formats its version in locale 1033, so it is read back in that locale: a PC whose
+// decimal separator is a comma would otherwise read "14.0" as 140.
+// The template the add-in opens, by the host's version as the host writes it: \\Qorvel.xltm for
+// Excel 2010 (14), \\Qorvel.xlt for every other; null when the version is not a number.
+const char* TemplateFor(const std::wstring& version) {
+    double number = 0;
+    if (FAILED(VarR8FromStr(const_cast<OLECHAR*>(version.c_str()), host::kLocale,
+                            LOCALE_NOUSEROVERRIDE, &number))) {
+        return nullptr;
+    }
+    return number == 14.0 ? "\\Qorvel.xltm" : "\\Qorvel.xlt";
 }
 
 // Everything the host must answer, in this order, each checked: nothing on disk changes before.
@@ -172,7 +176,8 @@ Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, co
     }
     const std::wstring& staged = found.firstInstallation ? set.profile : places.profile.place;
     if (const int line = profile::FirstLineNotInCodePage(staged)) {
-        return NotCodePageText(line, staged);
+        return Fail(Cause::kProfileNotCodePageText,
+                    staged + L"（第 " + Decimal(static_cast<unsigned long>(line)) + L" 行）");
     }
     return std::nullopt;
 }
@@ -186,7 +191,7 @@ Failure StageProfile(const InstallSet& set, const HostAnswers& answers, const Fo
     if (auto failure = staged.CopyFrom(found.firstInstallation ? set.profile : hostProfile)) {
         return failure;
     }
-    Keys keys = {{"FilePath", Ansi(set.folder) + answers.templateName}};
+    profile::Keys keys = {{"FilePath", Ansi(set.folder) + answers.templateName}};
     if (found.firstInstallation) {
         keys.insert(keys.end(), {{"DtPath", Ansi(set.database)},
                                  {"DeskPhoto", Ansi(set.picture)},
@@ -196,7 +201,7 @@ Failure StageProfile(const InstallSet& set, const HostAnswers& answers, const Fo
         // The shipped version's bytes, as they stand: nothing is converted on the way.
         keys.emplace_back("Ver", profile::MyKeyValue(set.profile, "Ver"));
     }
-    return EditProfile(staged.stage(), keys);
+    return profile::Edit(staged.stage(), keys);
 }
 
 // Asks the host (or, for every account, finds it), checks everything, stages the files, and moves
@@ -228,7 +233,8 @@ Failure Install(const InstallSet& set, host::Excel& excel, const Options& option
     // meanwhile; where it cannot be placed, the add-in before it is put back.
     if (auto failure = addIn.MoveIntoPlace(found.addInThere)) return failure;
     if (auto failure = profile.MoveIntoPlace(!found.firstInstallation)) {
-        return addIn.PutBack() ? failure : AddInNotPutBack(*failure);
+        failure->addInNotPutBack = !addIn.PutBack();
+        return failure;
     }
     addIn.Commit();
     profile.Commit();
@@ -248,6 +254,7 @@ Outcome Run(const InstallSet& set, host::Excel& excel, const Options& options) {
         }
         if (outcome.forEveryAccount) outcome.accountCopies = RemoveAccountCopies();
     }
+    if (outcome.failure) logbook::Note(ErrorLogLine(*outcome.failure));
     if (const std::wstring text = FinalMessage(outcome); !text.empty()) {
         logbook::Note(L"提示：" + text);
     }
@@ -266,33 +273,5 @@ std::wstring FinalMessage(const Outcome& outcome) {
     return text;
 }
 
-Failure EditProfile(const std::wstring& file, const Keys& keys) {
-    profile::Entries wanted = profile::EntriesOf(file);
-    for (const auto& [key, value] : keys) {
-        if (!profile::WriteKey(file, key, value)) return WriteError(GetLastError(), file);
-        logbook::Note(L"写入配置项：" + Wide(key) + L"=" + Wide(value));
-        std::string lower = key;
-        for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        wanted[{"curveinformation", lower}] = value;
-    }
-    // Flushed, so that it is read back from the disk.
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
-    if (profile::EntriesOf(file) == wanted) return std::nullopt;
-    ULARGE_INTEGER free = {};
-    GetDiskFreeSpaceExW(file.substr(0, file.find_last_of(L'\\') + 1).c_str(), &free, nullptr,
-                        nullptr);
-    return ReadBackError(free.QuadPart, file);
-}
-
-// The host formats its version in locale 1033, so it is read back in that locale: a PC whose
-// decimal separator is a comma would otherwise read "14.0" as 140.
-const char* TemplateFor(const std::wstring& version) {
-    double number = 0;
-    if (FAILED(VarR8FromStr(const_cast<OLECHAR*>(version.c_str()), host::kLocale,
-                            LOCALE_NOUSEROVERRIDE, &number))) {
-        return nullptr;
-    }
-    return number == 14.0 ? "\\Qorvel.xltm" : "\\Qorvel.xlt";
-}
 
 }  // namespace install

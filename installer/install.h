@@ -42,14 +42,4 @@ Outcome Run(const InstallSet& set, host::Excel& excel, const Options& options = 
 // away or left; the error report; nothing when the user stopped it.
 std::wstring FinalMessage(const Outcome& outcome);
 
-// The template the add-in opens, by the host's version as the host writes it: \Qorvel.xltm for
-// Excel 2010 (14), \Qorvel.xlt for every other; null when the version is not a number.
-const char* TemplateFor(const std::wstring& version);
-
-// Writes `keys` (bytes in the ANSI code page) into section CurveInformation of the staged profile
-// `file`, and checks that it then reads back as it read before with those keys set: where the
-// disk is full, the profile call may cut the file it rewrites without saying so.
-using Keys = std::vector<std::pair<const char*, std::string>>;
-Failure EditProfile(const std::wstring& file, const Keys& keys);
-
 }  // namespace install

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "file_ops.h"
+#include "logbook.h"
 #include "profile.h"
 #include "scoped.h"
 #include "text.h"
@@ -20,6 +21,15 @@ std::string AnsiName(const std::wstring& file) {
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(c < 0x80 ? tolower(c) : c); });
+    return text;
+}
+
+// Bytes in the ANSI code page, for the log.
+std::wstring Wide(const std::string& ansi) {
+    std::wstring text(ansi.size(), L'\0');
+    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(),
+                                                        static_cast<int>(ansi.size()), text.data(),
+                                                        static_cast<int>(text.size()))));
     return text;
 }
 
@@ -131,6 +141,22 @@ Entries EntriesOf(const std::wstring& file) {
         });
     });
     return entries;
+}
+
+install::Failure Edit(const std::wstring& file, const Keys& keys) {
+    Entries wanted = EntriesOf(file);
+    for (const auto& [key, value] : keys) {
+        if (!WriteKey(file, key, value)) return install::WriteError(GetLastError(), file);
+        logbook::Note(L"写入配置项：" + Wide(key) + L"=" + Wide(value));
+        wanted[{Lower(kSection), Lower(key)}] = value;
+    }
+    // Flushed, so that it is read back from the disk.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
+    if (EntriesOf(file) == wanted) return std::nullopt;
+    ULARGE_INTEGER free = {};
+    GetDiskFreeSpaceExW(file.substr(0, file.find_last_of(L'\\') + 1).c_str(), &free, nullptr,
+                        nullptr);
+    return install::ReadBackError(free.QuadPart, file);
 }
 
 }  // namespace profile

@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
+
+#include "errors.h"
 
 namespace profile {
 
@@ -31,6 +34,12 @@ std::string_view WholeCharacters(std::string_view bytes);
 // (a stray byte in a hand-edited file) with "?": the number of the first line of `file` that holds
 // such bytes, or 0 (also for a UTF-16 profile, which holds text only).
 int FirstLineNotInCodePage(const std::wstring& file);
+
+// Writes `keys` (bytes in the ANSI code page) into section CurveInformation of the staged profile
+// `file`, and checks that it then reads back as it read before with those keys set: where the
+// disk is full, the profile call may cut the file it rewrites without saying so.
+using Keys = std::vector<std::pair<const char*, std::string>>;
+install::Failure Edit(const std::wstring& file, const Keys& keys);
 
 // Every value of a profile file by section and key (both in lower case, as the profile calls match
 // them without regard to case), as the profile calls read them.

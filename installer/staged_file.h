@@ -10,8 +10,6 @@
 
 namespace install {
 
-using Failure = std::optional<Error>;
-
 struct Staging {
     std::wstring place;   // where the file belongs
     std::wstring stage;   // where it is written first

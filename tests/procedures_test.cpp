@@ -15,6 +15,7 @@
 #include "files.h"
 #include "layout.h"
 #include "install.h"
+#include "profile.h"
 #include "removal.h"
 
 namespace {
@@ -48,7 +49,7 @@ struct InstallRow {
     const char* name;
     bool later;  // an earlier installation left its add-in and host profile
     std::function<void(class Install&)> arrange;
-    int number;  // the error reported, or 0: the installation completes
+    std::optional<install::Cause> cause;  // why it stops, or kInstalled: it completes
     // What the report ends with (the path or value involved), or what the completion message
     // names.
     const wchar_t* subject = L"";
@@ -88,13 +89,13 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     // The entry for the account or the PC, running the remover beside Setup.
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         EXPECT_EQ(EntryValue(root, L"UninstallString"),
-                  root != row.listedIn || row.number
+                  root != row.listedIn || row.cause
                       ? L"<missing>"
                       : L"\"" + remover + (root == HKEY_LOCAL_MACHINE ? L"\" /allusers" : L"\""));
     }
-    if (row.number) {
+    if (row.cause) {
         ASSERT_TRUE(failure) << "reported as complete";
-        EXPECT_EQ(failure->number, row.number);
+        EXPECT_EQ(failure->cause, *row.cause) << Utf8(install::ErrorReportText(*failure));
         EXPECT_THAT(Utf8(install::ErrorReportText(*failure)), EndsWith(Utf8(row.subject)));
         EXPECT_EQ(TreeOf(excel), before);
         return;
@@ -141,10 +142,12 @@ auto Setting(DWORD attributes, std::vector<std::wstring LabPc::*> files) {
 }
 
 // Excel's folders on a disk that is full but for `pagesLeft` of 4 KB, holding an earlier add-in and
-// a host profile just under a page, which the edits take past it; a larger add-in to install.
-auto OnAFullDisk(int pagesLeft) {
+// a host profile just under a page (or, for a first installation, none, and a shipped one just
+// under a page), which the edits take past it; a larger add-in to install.
+auto OnAFullDisk(int pagesLeft, bool first = false) {
     return [=](Install& t) {
-        WriteBytes(t.hostProfile, "[CurveInformation]\r\nOwn=" + std::string(4060, 'k') + "\r\n");
+        WriteBytes(first ? t.shippedProfile : t.hostProfile,
+                   "[CurveInformation]\r\nOwn=" + std::string(4060, 'k') + "\r\n");
         WriteBytes(t.addIn, std::string(8192, 'o'));
         WriteBytes(t.addInSource, std::string(40000, 'n'));
         const auto page = [&](int n) { return t.root / ("fill" + std::to_string(n)); };
@@ -205,88 +208,91 @@ auto Both(Arrangements... arrangements) {
 }
 
 const auto kNothing = [](LabPc&) {};
-using namespace install;  // the error numbers
+constexpr std::optional<install::Cause> kInstalled;
+using install::Cause;
 
 // clang-format off
 const InstallRow kInstallRows[] = {
-    {"first installation", false, kNothing, 0},
-    {"later installation", true, kNothing, 0},
+    {"first installation", false, kNothing, kInstalled},
+    {"later installation", true, kNothing, kInstalled},
     // For every account: Excel found from its registration, never started; its version from its
     // program file.
-    {"for every account, Excel 14", false, Registering(L"excel14.exe", L"\"{}\" /automation"), 0,
+    {"for every account, Excel 14", false, Registering(L"excel14.exe", L"\"{}\" /automation"), kInstalled,
      L"", false, {.allUsers = true}, HKEY_LOCAL_MACHINE},
     {"for every account, Excel 16, accounts' own copies", true,
-     Both(Registering(L"excel16.exe", L"{} /automation"), AccountsWithOwnCopies), 0,
+     Both(Registering(L"excel16.exe", L"{} /automation"), AccountsWithOwnCopies), kInstalled,
      L"\\\\server\\share\\student2", false, {.allUsers = true}, HKEY_LOCAL_MACHINE},
     {"for every account, no program file", false, Registering(L"", L"{} /automation"),
-     kCannotCreateObject, L"Office14\\EXCEL.EXE", false, {.allUsers = true}},
-    {"for every account, nothing registered", false, kNothing, kCannotCreateObject,
+     Cause::kHostNotRegistered, L"Office14\\EXCEL.EXE", false, {.allUsers = true}},
+    {"for every account, nothing registered", false, kNothing, Cause::kHostNotRegistered,
      L"App Paths\\excel.exe", false, {.allUsers = true}},
     // The system account's own start-up folder is nobody's.
-    {"as the system account", false, kNothing, kInstallFailure, L"", false, {.serviceAccount = true}},
-    {"installed for every account already", true, InstalledForEveryAccount, 0, L"", false, {},
+    {"as the system account", false, kNothing, Cause::kServiceAccount, L"", false, {.serviceAccount = true}},
+    {"installed for every account already", true, InstalledForEveryAccount, kInstalled, L"", false, {},
      HKEY_LOCAL_MACHINE},
-    {"no remover beside Setup", false, [](Install& t) { fs::remove(t.remover); }, 0, L"", false, {},
+    {"no remover beside Setup", false, [](Install& t) { fs::remove(t.remover); }, kInstalled, L"", false, {},
      nullptr},
-    {"host profile in UTF-16, with a comment", true, SavedAsUnicode, 0},
+    {"host profile in UTF-16, with a comment", true, SavedAsUnicode, kInstalled},
     // A virus scanner holds a file that was just written for a moment: it is waited for.
-    {"add-in held for a moment", true, Holding(&LabPc::addIn, 500), 0},
-    {"no setup.xla", false, [](Install& t) { fs::remove(t.addInSource); }, kFileNotFound,
+    {"add-in held for a moment", true, Holding(&LabPc::addIn, 500), kInstalled},
+    {"no setup.xla", false, [](Install& t) { fs::remove(t.addInSource); }, Cause::kSourceMissing,
      L"安装包\\setup.xla"},
     // Everything the host must answer is asked before the first change.
-    {"version not a number", false, Answering(L"Version", L"abc"), kTypeMismatch, L"“abc”"},
-    {"Path drive-relative", false, Answering(L"Path", L"C:Office14"), kPathNotFound,
+    {"version not a number", false, Answering(L"Version", L"abc"), Cause::kVersionNotANumber, L"“abc”"},
+    {"Path drive-relative", false, Answering(L"Path", L"C:Office14"), Cause::kNotAFolderPath,
      L"Path = “C:Office14”"},
     {"StartupPath a file", false, [](Install& t) { t.Answer(L"StartupPath", t.shippedProfile); },
-     kFileAccessError, L"安装包\\QorvelProfile.ini"},
+     Cause::kFileWhereAFolderBelongs, L"安装包\\QorvelProfile.ini"},
     // Converting an answer that is not text would call into Excel again, outside every bound.
     {"Version an object that hangs", false, Answering(L"ObjectOnRead", L"Version"),
-     kAutomationError, L"Version（错误代码 0x80020005）"},
+     Cause::kHostReadFailed, L"Version（错误代码 0x80020005）"},
     // Excel that neither answers nor rejects a call (hung, or at a dialog it cannot show) is
     // given up after a minute.
-    {"host never answers", false, Answering(L"HangOnRead", L"Version"), kAutomationError,
+    {"host never answers", false, Answering(L"HangOnRead", L"Version"), Cause::kHostNoAnswer,
      L"Version（错误代码 0x80010002）"},
     // A hidden or system host profile holds the recorded paths and the add-in's own keys.
     {"hidden host profile", true, Setting(FILE_ATTRIBUTE_HIDDEN, {&LabPc::hostProfile}),
-     kFileAccessError, L"QorvelProfile.ini"},
+     Cause::kHiddenHostProfile, L"QorvelProfile.ini"},
     {"system host profile", true, Setting(FILE_ATTRIBUTE_SYSTEM, {&LabPc::hostProfile}),
-     kFileAccessError, L"QorvelProfile.ini"},
+     Cause::kHiddenHostProfile, L"QorvelProfile.ini"},
     // A folder where a file belongs is named as such, at its place.
-    {"a folder at the host profile's place", false, FolderAt(&LabPc::hostProfile), kFileAccessError,
+    {"a folder at the host profile's place", false, FolderAt(&LabPc::hostProfile), Cause::kFolderInTheWay,
      L"Office14\\QorvelProfile.ini"},
-    {"a folder at the add-in's place", true, FolderAt(&LabPc::addIn), kFileAccessError,
+    {"a folder at the add-in's place", true, FolderAt(&LabPc::addIn), Cause::kFolderInTheWay,
      L"XLSTART\\Qorv.xla"},
-    {"a folder at the staging place", true, FolderAt(&LabPc::stagedAddIn), kFileAccessError,
+    {"a folder at the staging place", true, FolderAt(&LabPc::stagedAddIn), Cause::kFolderInTheWay,
      L"Office14\\Qorv.xla.tmp"},
     // The add-in is staged outside the start-up folder, where Excel would open it as a second
     // add-in. What stands at a staging place is never written through: what cannot be cleared is
     // named, and nothing changes.
-    {"a held link at the staging place", true, HeldLinkAtTheStagingPlace, kPermissionDenied,
+    {"a held link at the staging place", true, HeldLinkAtTheStagingPlace, Cause::kInUse,
      L"Office14\\Qorv.xla.tmp"},
     {"an earlier version's copy held", true, Holding(&LabPc::earlierStagedAddIn),
-     kPermissionDenied, L"XLSTART\\Qorv.xla.tmp"},
+     Cause::kInUse, L"XLSTART\\Qorv.xla.tmp"},
     // Texts that code page 936 cannot hold are never written with "?" in their place.
     {"host folder outside code page 936", false,
-     [](Install& t) { t.Answer(L"Path", t.root / L"오피스"); }, kInvalidArgument, L"오피스"},
+     [](Install& t) { t.Answer(L"Path", t.root / L"오피스"); }, Cause::kHostFolderNotInCodePage, L"오피스"},
     {"install set outside code page 936", false,
      [](Install& t) { fs::rename(t.root / L"安装包", t.installSet = t.root / L"한글"); },
-     kInvalidArgument, L"한글"},
+     Cause::kInstallSetNotInCodePage, L"한글"},
     {"shipped profile not code-page text", false,
      [](Install& t) { WriteBytes(t.shippedProfile, "[CurveInformation]\r\nUser=\xA1\x20\r\n"); },
-     kInvalidArgument, L"QorvelProfile.ini（第 2 行）"},
+     Cause::kProfileNotCodePageText, L"QorvelProfile.ini（第 2 行）"},
     {"shipped profile ends in half a character", false,
      [](Install& t) { WriteBytes(t.shippedProfile, "[CurveInformation]\r\n\r\nVer=2.0\xFE"); },
-     kInvalidArgument, L"QorvelProfile.ini（第 3 行）"},
-    {"add-in open in Excel", true, Holding(&LabPc::addIn), kPermissionDenied, L"XLSTART\\Qorv.xla"},
+     Cause::kProfileNotCodePageText, L"QorvelProfile.ini（第 3 行）"},
+    {"add-in open in Excel", true, Holding(&LabPc::addIn), Cause::kInUse, L"XLSTART\\Qorv.xla"},
     // The add-in moved into place before it is put back: both or neither.
-    {"host profile open", true, Holding(&LabPc::hostProfile), kPermissionDenied,
+    {"host profile open", true, Holding(&LabPc::hostProfile), Cause::kInUse,
      L"Office14\\QorvelProfile.ini"},
     // The user is told the disk is full, naming the file, and the old files stay whole, whether the
     // disk fills before the profile is copied, while its edits are written (the profile call may
     // then cut the file without a word), or before the add-in is copied.
-    {"disk full before the profile", false, OnAFullDisk(0), kDiskFull, L"QorvelProfile.ini.tmp", true},
-    {"disk full in its edits", false, OnAFullDisk(1), kDiskFull, L"QorvelProfile.ini.tmp", true},
-    {"disk full before the add-in", false, OnAFullDisk(3), kDiskFull, L"Qorv.xla.tmp", true},
+    {"disk full before the profile", false, OnAFullDisk(0), Cause::kDiskFull, L"QorvelProfile.ini.tmp", true},
+    {"disk full in its edits", false, OnAFullDisk(1), Cause::kDiskFull, L"QorvelProfile.ini.tmp", true},
+    {"disk full in a first installation's edits", false, OnAFullDisk(1, true), Cause::kDiskFull,
+     L"QorvelProfile.ini.tmp", true},
+    {"disk full before the add-in", false, OnAFullDisk(3), Cause::kDiskFull, L"Qorv.xla.tmp", true},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Install, testing::ValuesIn(kInstallRows), kRowName);
@@ -309,12 +315,12 @@ void ReadOnlyLeftovers(Install& t) {
 // clang-format off
 const InstallRow kAsUserRows[] = {
     {"read-only install set", false,
-     Setting(kProtectiveAttributes, {&LabPc::shippedProfile, &LabPc::addInSource}), 0},
+     Setting(kProtectiveAttributes, {&LabPc::shippedProfile, &LabPc::addInSource}), kInstalled},
     {"read-only earlier files", true,
-     Setting(FILE_ATTRIBUTE_READONLY, {&LabPc::hostProfile, &LabPc::addIn}), 0},
-    {"read-only leftovers of a killed run", false, ReadOnlyLeftovers, 0},
+     Setting(FILE_ATTRIBUTE_READONLY, {&LabPc::hostProfile, &LabPc::addIn}), kInstalled},
+    {"read-only leftovers of a killed run", false, ReadOnlyLeftovers, kInstalled},
     {"host profile that cannot be looked at", false, Answering(L"Path", L"C:\\root-only"),
-     kPermissionDenied, L"C:\\root-only\\QorvelProfile.ini"},
+     Cause::kNoRightToLook, L"C:\\root-only\\QorvelProfile.ini"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(AsUser, Install, testing::ValuesIn(kAsUserRows), kRowName);
@@ -324,9 +330,9 @@ INSTANTIATE_TEST_SUITE_P(AsUser, Install, testing::ValuesIn(kAsUserRows), kRowNa
 TEST(EditProfile, OfAHeldFileNamesTheFileInUse) {
     LabPc pc(L"edit", kAddIn, kShipped);
     const LockedFile held(pc.shippedProfile);
-    const auto failure = install::EditProfile(pc.shippedProfile, {{"FilePath", "x"}});
+    const auto failure = profile::Edit(pc.shippedProfile, {{"FilePath", "x"}});
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->number, install::kPermissionDenied);
+    EXPECT_EQ(failure->cause, install::Cause::kInUse);
 }
 
 using Excel = removal::Outcome::Excel;

@@ -137,30 +137,41 @@ TEST(Announcement, EachLoneCarriageReturnBreaksTheLineOnce) {
     EXPECT_EQ(WithLineFeeds(L"a\r\r\rb\r"), L"a\r\n\r\n\r\nb\r\n");
 }
 
-// What the user is told of each failure: its number (the exit code too) and its cause, where the
-// procedures' rows do not tell the causes of one number apart.
-using ErrorReport = testing::TestWithParam<Row<install::Error, std::pair<int, const wchar_t*>>>;
-TEST_P(ErrorReport, NamesTheCause) {
-    EXPECT_EQ(GetParam().given.number, GetParam().gives.first);
+// What each failure is taken for, by the system's code that it met: the cause, what the report
+// names with it, and the log's line with the error number and the system's code.
+struct ReportRow {
+    const char* name;
+    install::Error given;
+    install::Cause cause;
+    const wchar_t* names;  // in the report
+    const wchar_t* logged;
+};
+using ErrorReport = testing::TestWithParam<ReportRow>;
+TEST_P(ErrorReport, KeepsTheCauseAndTheSystemsCode) {
+    EXPECT_EQ(GetParam().given.cause, GetParam().cause);
     EXPECT_THAT(Utf8(install::ErrorReportText(GetParam().given)),
-                HasSubstr(Utf8(GetParam().gives.second)));
+                HasSubstr(Utf8(GetParam().names)));
+    EXPECT_EQ(install::ErrorLogLine(GetParam().given), GetParam().logged);
 }
 using namespace install;  // the reports
+using C = Cause;
 // clang-format off
-const ErrorReport::ParamType kReports[] = {
-    {"busy", HostError(RPC_E_CALL_REJECTED, L"Version"), {440, L"正忙"}},
-    {"no answer", HostError(RPC_E_CALL_CANCELED, L"Path"), {440, L"一分钟没有应答"}},
-    {"read fails", HostError(E_FAIL, L"StartupPath"), {440, L"StartupPath（错误代码 0x80004005）"}},
-    {"not installed", HostError(REGDB_E_CLASSNOTREG, L""), {429, L"没有安装"}},
-    {"unreachable", HostError(E_ACCESSDENIED, L""), {429, L"无法连接"}},
-    {"disk full", WriteError(ERROR_HANDLE_DISK_FULL, L"F:\\a"), {61, L"磁盘已满）：\nF:\\a"}},
-    {"in use", WriteError(ERROR_SHARING_VIOLATION, L"F:\\a"), {70, L"正被其他程序使用"}},
-    {"refused", WriteError(ERROR_ACCESS_DENIED, L"F:\\a"), {70, L"没有写入权限"}},
-    {"other", WriteError(ERROR_WRITE_FAULT, L"F:\\a"), {75, L"系统错误 29"}},
+const ReportRow kReports[] = {
+    {"busy", HostError(RPC_E_CALL_REJECTED, L"Version"), C::kHostBusy, L"Version（错误代码 0x80010001）", L"错误：440（错误代码 0x80010001）"},
+    {"no answer", HostError(RPC_E_CALL_CANCELED, L"Path"), C::kHostNoAnswer, L"Path（错误代码 0x80010002）", L"错误：440（错误代码 0x80010002）"},
+    {"read fails", HostError(E_FAIL, L"StartupPath"), C::kHostReadFailed, L"StartupPath（错误代码 0x80004005）", L"错误：440（错误代码 0x80004005）"},
+    {"not installed", HostError(REGDB_E_CLASSNOTREG, L""), C::kHostNotInstalled, L"\n错误代码 0x80040154", L"错误：429（错误代码 0x80040154）"},
+    {"unreachable", HostError(E_ACCESSDENIED, L""), C::kHostUnreachable, L"错误代码 0x80070005", L"错误：429（错误代码 0x80070005）"},
+    {"stopped", HostError(E_ABORT, L"Path"), C::kStopped, L"", L"错误：1602（错误代码 0x80004004）"},
+    {"disk full", WriteError(ERROR_HANDLE_DISK_FULL, L"F:\\a"), C::kDiskFull, L"磁盘已满）：\nF:\\a", L"错误：61（系统错误 39）"},
+    {"in use", WriteError(ERROR_SHARING_VIOLATION, L"F:\\a"), C::kInUse, L"F:\\a", L"错误：70（系统错误 32）"},
+    {"refused", WriteError(ERROR_ACCESS_DENIED, L"F:\\a"), C::kNoRightToWrite, L"F:\\a", L"错误：70（系统错误 5）"},
+    {"other", WriteError(ERROR_WRITE_FAULT, L"F:\\a"), C::kWriteFailed, L"系统错误 29", L"错误：75（系统错误 29）"},
+    {"not looked at", LookError(ERROR_BAD_NETPATH, L"\\\\s\\x"), C::kLookFailed, L"系统错误 53", L"错误：75（系统错误 53）"},
     // A profile that does not read back as written was cut where the disk is (nearly) full.
-    {"read back cut, no room", ReadBackError(0, L"F:\\a"), {61, L"磁盘已满"}},
-    {"read back cut, a few bytes left", ReadBackError(600, L"F:\\a"), {61, L"磁盘已满"}},
-    {"read back wrong, room left", ReadBackError(1 << 20, L"F:\\a"), {75, L"读回"}},
+    {"read back cut, no room", ReadBackError(0, L"F:\\a"), C::kDiskFull, L"F:\\a", L"错误：61（系统错误 112）"},
+    {"read back cut, a few bytes left", ReadBackError(600, L"F:\\a"), C::kDiskFull, L"F:\\a", L"错误：61（系统错误 112）"},
+    {"read back wrong, room left", ReadBackError(1 << 20, L"F:\\a"), C::kProfileReadBackWrong, L"F:\\a", L"错误：75"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, ErrorReport, testing::ValuesIn(kReports), kRowName);
