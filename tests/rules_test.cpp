@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "errors.h"
 #include "host_wait.h"
 #include "layout.h"
+#include "lock.h"
 #include "profile.h"
 #include "registered_host.h"
 #include "removal.h"
@@ -196,6 +198,80 @@ const Notice::ParamType kNotices[] = {
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
+
+// The names of a PC as the lock sees them, played: the mutexes that others hold (or a lock
+// taken here), and how long each that was held was waited for. The remover's mark, made or
+// opened, is an event of the test's own; a namespace, a handle that closing leaves alone.
+struct FakeLockCalls final : LockCalls {
+    bool administrator;        // may make the namespace: Setup, not the remover
+    bool markRefused = false;  // another account holds the mark's name
+    std::set<Mutex> held;
+    std::vector<DWORD> waits;
+
+    UniqueNamespace OpenNamespace(bool create) override {
+        const bool made = held.contains(Mutex::kInNamespace) || (create && administrator);
+        return UniqueNamespace(made ? GetCurrentProcess() : nullptr);
+    }
+    HeldMutex Take(Mutex mutex, DWORD milliseconds) override {
+        if (held.insert(mutex).second) return HeldMutex(CreateMutexW(nullptr, TRUE, nullptr));
+        waits.push_back(milliseconds);
+        return {};
+    }
+    UniqueHandle OpenMark(bool) override {
+        const wchar_t* name = L"qorvel-tests-mark";
+        return UniqueHandle(markRefused ? nullptr : CreateEventW(nullptr, TRUE, FALSE, name));
+    }
+};
+using Arrange = std::function<void(FakeLockCalls&)>;
+using enum LockCalls::Mutex;
+using enum InstallationLock::Taker;
+Arrange Others(std::set<LockCalls::Mutex> held) {
+    return [=](FakeLockCalls& c) { c.held.insert(held.begin(), held.end()); };
+}
+
+// One installation or removal at a time, whoever starts first; Setup waits a while for a remover,
+// and a remover never deletes what a Setup that started after it installed.
+struct LockRow {
+    const char* name;
+    InstallationLock::Taker taker;
+    Arrange before, meanwhile;  // what others hold at the start; do before the second look
+    bool taken, alone;          // alone: a remover's second look finds that no Setup has run
+    std::vector<DWORD> waits;   // for each mutex that others held, how long it was waited for
+};
+using Lock = testing::TestWithParam<LockRow>;
+TEST_P(Lock, OneAtATime) {
+    const LockRow& row = GetParam();
+    FakeLockCalls calls;
+    calls.administrator = row.taker == kSetup;
+    row.before(calls);
+    InstallationLock lock(row.taker, calls);
+    EXPECT_EQ(lock.taken(), row.taken);
+    row.meanwhile(calls);
+    EXPECT_EQ(row.taker == kRemover && lock.StillAlone(), row.alone);
+    EXPECT_EQ(calls.waits, row.waits);
+}
+void SetupComesAndGoes(FakeLockCalls& c) {
+    c.administrator = true;
+    InstallationLock(kSetup, c).Release();
+    c.held.erase(kInNamespace);
+}
+constexpr DWORD kGrace = InstallationLock::kRemovalGraceMs;
+const Arrange kNone = [](FakeLockCalls&) {};
+// clang-format off
+const LockRow kLockRows[] = {
+    {"Setup, nothing runs", kSetup, kNone, kNone, true, false, {}},
+    {"Setup waits for a remover, then goes on", kSetup, Others({kGlobal}), kNone, true, false, {kGrace}},
+    {"Setup, no namespace to be made, a remover runs", kSetup,
+     [](FakeLockCalls& c) { c.administrator = false, c.held = {kGlobal}; }, kNone, false, false, {0}},
+    {"remover, nothing runs", kRemover, kNone, kNone, true, true, {}},
+    {"remover, a Setup runs", kRemover, Others({kInNamespace}), kNone, false, false, {0}},
+    {"remover, another account holds the mark's name", kRemover,
+     [](FakeLockCalls& c) { c.markRefused = true; }, kNone, false, false, {}},
+    {"remover, a Setup starts before its second look", kRemover, kNone, Others({kInNamespace}), true, false, {0}},
+    {"remover, a Setup comes and goes before it", kRemover, kNone, SetupComesAndGoes, true, false, {kGrace}},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, Lock, testing::ValuesIn(kLockRows), kRowName);
 
 }  // namespace
 
