@@ -225,9 +225,6 @@ struct FakeLockCalls final : LockCalls {
 using Arrange = std::function<void(FakeLockCalls&)>;
 using enum LockCalls::Mutex;
 using enum InstallationLock::Taker;
-Arrange Others(std::set<LockCalls::Mutex> held) {
-    return [=](FakeLockCalls& c) { c.held.insert(held.begin(), held.end()); };
-}
 
 // One installation or removal at a time, whoever starts first; Setup waits a while for a remover,
 // and a remover never deletes what a Setup that started after it installed.
@@ -250,25 +247,27 @@ TEST_P(Lock, OneAtATime) {
     EXPECT_EQ(row.taker == kRemover && lock.StillAlone(), row.alone);
     EXPECT_EQ(calls.waits, row.waits);
 }
-void SetupComesAndGoes(FakeLockCalls& c) {
-    c.administrator = true;
-    InstallationLock(kSetup, c).Release();
-    c.held.erase(kInNamespace);
-}
 constexpr DWORD kGrace = InstallationLock::kRemovalGraceMs;
 const Arrange kNone = [](FakeLockCalls&) {};
+const Arrange kSetupRuns = [](FakeLockCalls& c) { c.held.insert(kInNamespace); };
+const Arrange kRemoverRuns = [](FakeLockCalls& c) { c.held.insert(kGlobal); };
+const Arrange kNoNamespaceARemoverRuns = [](FakeLockCalls& c) {
+    c.administrator = false, c.held.insert(kGlobal);
+};
+const Arrange kMarkNameHeld = [](FakeLockCalls& c) { c.markRefused = true; };
+const Arrange kSetupComesAndGoes = [](FakeLockCalls& c) {
+    c.administrator = true, InstallationLock(kSetup, c).Release(), c.held.erase(kInNamespace);
+};
 // clang-format off
 const LockRow kLockRows[] = {
     {"Setup, nothing runs", kSetup, kNone, kNone, true, false, {}},
-    {"Setup waits for a remover, then goes on", kSetup, Others({kGlobal}), kNone, true, false, {kGrace}},
-    {"Setup, no namespace to be made, a remover runs", kSetup,
-     [](FakeLockCalls& c) { c.administrator = false, c.held = {kGlobal}; }, kNone, false, false, {0}},
+    {"Setup waits for a remover, then goes on", kSetup, kRemoverRuns, kNone, true, false, {kGrace}},
+    {"Setup, no namespace to be made, a remover runs", kSetup, kNoNamespaceARemoverRuns, kNone, false, false, {0}},
     {"remover, nothing runs", kRemover, kNone, kNone, true, true, {}},
-    {"remover, a Setup runs", kRemover, Others({kInNamespace}), kNone, false, false, {0}},
-    {"remover, another account holds the mark's name", kRemover,
-     [](FakeLockCalls& c) { c.markRefused = true; }, kNone, false, false, {}},
-    {"remover, a Setup starts before its second look", kRemover, kNone, Others({kInNamespace}), true, false, {0}},
-    {"remover, a Setup comes and goes before it", kRemover, kNone, SetupComesAndGoes, true, false, {kGrace}},
+    {"remover, a Setup runs", kRemover, kSetupRuns, kNone, false, false, {0}},
+    {"remover, another account holds the mark's name", kRemover, kMarkNameHeld, kNone, false, false, {}},
+    {"remover, a Setup starts before its second look", kRemover, kNone, kSetupRuns, true, false, {0}},
+    {"remover, a Setup comes and goes before it", kRemover, kNone, kSetupComesAndGoes, true, false, {kGrace}},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Lock, testing::ValuesIn(kLockRows), kRowName);
