@@ -3,6 +3,8 @@
 // is complete, so that a failure at any step leaves the old file whole, or puts it back.
 #pragma once
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 
@@ -11,6 +13,11 @@
 namespace install {
 
 using Failure = std::optional<Error>;
+
+// The call that moves a staged file over an old one, keeping the old one at a backup place:
+// ReplaceFileW. A test puts in its place one that fails as ReplaceFileW can on Windows, where
+// the test's file system cannot make it fail so.
+inline decltype(&::ReplaceFileW) replaceFile = ::ReplaceFileW;
 
 struct Staging {
     std::wstring place;   // where the file belongs
