@@ -158,7 +158,7 @@ HRESULT CallWhileBusy(Clock& clock, const std::function<HRESULT()>& call) {
 
 HostThread::HostThread(Clock& clock) : clock_(clock), shared_(std::make_shared<Shared>()) {
     auto* handed = new std::shared_ptr<Shared>(shared_);
-    thread_ = CreateThread(nullptr, 0, Shared::Serve, handed, 0, nullptr);
+    thread_.reset(CreateThread(nullptr, 0, Shared::Serve, handed, 0, nullptr));
     if (!thread_) delete handed;
 }
 
@@ -196,12 +196,11 @@ bool HostThread::Finish(std::function<void()> last) {
         return S_OK;
     };
     shared_->Put(std::move(job), true);
-    const HANDLE thread = std::exchange(thread_, nullptr);
+    const UniqueHandle thread = std::move(thread_);
     const DWORD start = GetTickCount();
-    const HRESULT waited = WaitHandingOnMessages(thread, [&] {
+    const HRESULT waited = WaitHandingOnMessages(thread.get(), [&] {
         return GetTickCount() - start >= kLetGoLimitMs ? RPC_E_CALL_CANCELED : S_OK;
     });
-    CloseHandle(thread);
     return SUCCEEDED(waited);
 }
 

@@ -17,6 +17,8 @@
 #include <memory>
 #include <optional>
 
+#include "scoped.h"
+
 namespace host {
 
 // How long a call is repeated while the host rejects it, counted from its first try.
@@ -83,7 +85,7 @@ private:
     struct Shared;
     Clock& clock_;
     std::shared_ptr<Shared> shared_;
-    HANDLE thread_ = nullptr;
+    UniqueHandle thread_;
 };
 
 }  // namespace host

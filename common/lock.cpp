@@ -13,20 +13,25 @@ namespace {
 // running Setup and holds off Setups while it removes.
 //
 // Where no Setup runs, the namespace does not exist and a standard account cannot create it: the
-// remover then takes a mutex in the global namespace instead. A Setup that starts meanwhile waits
-// for that mutex for up to kRemovalGraceMs, longer than a removal takes once it has asked Excel,
-// and then goes on (a program of a standard account may hold that name for good); the remover
-// looks for Setup's lock again before it deletes anything, and leaves everything in place if a
-// Setup holds it. Where there are no private namespaces at all, the global mutex is the one lock.
+// remover then takes a mutex in the global namespace instead, and holds it, with its mark, until
+// it has removed. A Setup that starts meanwhile waits for that mutex for up to kRemovalGraceMs
+// and then goes on (a program of a standard account may hold that name for good); either way it
+// sets the mark. The namespace goes with the last Setup that holds it, the mark stays with the
+// remover: before it deletes anything, the remover leaves everything in place if the mark is set
+// or a Setup holds its lock; without its mark (another account holds the name) it removes
+// nothing. Where there are no private namespaces at all, the global mutex is the one lock.
 constexpr wchar_t kNamespace[] = L"Morvane.Qorvel";
 constexpr wchar_t kMutexInNamespace[] = L"Morvane.Qorvel\\Installation";
 constexpr wchar_t kGlobalMutex[] = L"Global\\Morvane.Qorvel.Installation";
-constexpr DWORD kRemovalGraceMs = 10000;
+constexpr wchar_t kMark[] = L"Global\\Morvane.Qorvel.SetupSinceRemoval";
 // Administrators and the system may do anything; everyone else may look up names in the
-// namespace (query and traverse) and wait for and release the mutex (synchronise, modify state).
+// namespace (query and traverse), wait for and release the mutex (synchronise, modify state), and
+// wait for and set the mark (synchronise, modify state).
 constexpr wchar_t kNamespaceAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x0003;;;WD)";
 constexpr wchar_t kMutexAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)";
+constexpr wchar_t kMarkAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100002;;;WD)";
 constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+constexpr DWORD kMarkRights = SYNCHRONIZE | EVENT_MODIFY_STATE;
 
 // The private namespace calls: Windows has them from Vista on, Wine has not.
 const auto createBoundary =
@@ -43,88 +48,122 @@ const auto openNamespace =
 const auto closeNamespace =
     SystemFunction<BOOLEAN(WINAPI*)(HANDLE, ULONG)>(L"kernel32.dll", "ClosePrivateNamespace");
 
+void DeleteBoundary(HANDLE boundary) { deleteBoundary(boundary); }
+using UniqueBoundary = Unique<HANDLE, DeleteBoundary>;
+
+// Security attributes with the access list `sddl`, not inherited.
 class SecurityAttributes {
 public:
     explicit SecurityAttributes(const wchar_t* sddl) {
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            sddl, SDDL_REVISION_1, &attributes_.lpSecurityDescriptor, nullptr);
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                             descriptor_.put(), nullptr);
+        attributes_.lpSecurityDescriptor = descriptor_.get();
     }
-    SecurityAttributes(const SecurityAttributes&) = delete;
-    SecurityAttributes& operator=(const SecurityAttributes&) = delete;
-    ~SecurityAttributes() { LocalFree(attributes_.lpSecurityDescriptor); }
     SECURITY_ATTRIBUTES* get() { return &attributes_; }
 
 private:
+    UniqueLocal descriptor_;
     SECURITY_ATTRIBUTES attributes_ = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 };
 
-// The private namespace, opened, or created where `create` and this process may; null where
-// there is none to be had.
-HANDLE OpenNamespace(bool create) {
-    if (!createBoundary || !addSid || !deleteBoundary || !createNamespace || !openNamespace ||
-        !closeNamespace) {
-        return nullptr;
-    }
-    HANDLE boundary = createBoundary(kNamespace, 0);
-    if (!boundary) return nullptr;
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    HANDLE opened = nullptr;
-    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
-        addSid(&boundary, administrators)) {
+class SystemCalls final : public LockCalls {
+public:
+    UniqueNamespace OpenNamespace(bool create) override {
+        if (!createBoundary || !addSid || !deleteBoundary || !createNamespace || !openNamespace ||
+            !closeNamespace) {
+            return {};
+        }
+        UniqueBoundary boundary(createBoundary(kNamespace, 0));
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof administrators;
+        if (!boundary ||
+            !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) {
+            return {};
+        }
+        HANDLE added = boundary.release();  // the call may move the descriptor
+        const bool sidAdded = addSid(&added, administrators);
+        boundary.reset(added);
+        if (!sidAdded) return {};
+        UniqueNamespace opened;
         if (create) {
             SecurityAttributes access(kNamespaceAccess);
-            opened = createNamespace(access.get(), boundary, kNamespace);
+            opened.reset(createNamespace(access.get(), boundary.get(), kNamespace));
         }
-        if (!opened) opened = openNamespace(boundary, kNamespace);
+        if (!opened) opened.reset(openNamespace(boundary.get(), kNamespace));
+        return opened;
     }
-    deleteBoundary(boundary);
-    return opened;
-}
 
-// The mutex of this name, created or opened, once this process holds it; null when another
-// holds it, or when it cannot be opened (ERROR_ACCESS_DENIED: a program of another account holds
-// the name with an access list that does not admit this one), within `milliseconds`.
-UniqueHandle Take(const wchar_t* name, DWORD milliseconds) {
-    SecurityAttributes access(kMutexAccess);
-    UniqueHandle mutex(CreateMutexExW(access.get(), name, 0, kMutexRights));
-    if (!mutex) return mutex;
-    const DWORD waited = WaitForSingleObject(mutex.get(), milliseconds);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) mutex.reset();
-    return mutex;
-}
+    HeldMutex Take(Mutex mutex, DWORD milliseconds) override {
+        SecurityAttributes access(kMutexAccess);
+        UniqueHandle opened(
+            CreateMutexExW(access.get(), mutex == Mutex::kGlobal ? kGlobalMutex : kMutexInNamespace,
+                           0, kMutexRights));
+        if (!opened) return {};
+        const DWORD waited = WaitForSingleObject(opened.get(), milliseconds);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return {};
+        return HeldMutex(opened.release());
+    }
+
+    UniqueHandle OpenMark(bool create) override {
+        if (!create) return UniqueHandle(OpenEventW(kMarkRights, FALSE, kMark));
+        SecurityAttributes access(kMarkAccess);
+        return UniqueHandle(
+            CreateEventExW(access.get(), kMark, CREATE_EVENT_MANUAL_RESET, kMarkRights));
+    }
+};
 
 }  // namespace
 
-InstallationLock::InstallationLock(Taker taker) {
-    namespace_ = OpenNamespace(true);
+void ClosePrivateNamespaceHandle(HANDLE handle) {
+    if (closeNamespace) closeNamespace(handle, 0);
+}
+
+void ReleaseAndClose(HANDLE mutex) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
+LockCalls& SystemLockCalls() {
+    static SystemCalls calls;
+    return calls;
+}
+
+InstallationLock::InstallationLock(Taker taker, LockCalls& calls) : calls_(calls) {
+    namespace_ = calls_.OpenNamespace(true);
     if (namespace_) {
-        mutex_ = Take(kMutexInNamespace, 0);
-        // A remover that started before this Setup holds the global mutex while it removes.
-        if (mutex_ && taker == Taker::kSetup) globalMutex_ = Take(kGlobalMutex, kRemovalGraceMs);
+        mutex_ = calls_.Take(LockCalls::Mutex::kInNamespace, 0);
+        if (mutex_ && taker == Taker::kSetup) {
+            globalMutex_ = calls_.Take(LockCalls::Mutex::kGlobal, kRemovalGraceMs);
+            if (const UniqueHandle mark = calls_.OpenMark(false)) SetEvent(mark.get());
+        }
         taken_ = static_cast<bool>(mutex_);
     } else {
-        globalMutex_ = Take(kGlobalMutex, 0);
+        // The mark first: a Setup that has waited for this remover finds it to set.
+        if (taker == Taker::kRemover) mark_ = calls_.OpenMark(true);
+        if (taker == Taker::kSetup || mark_)
+            globalMutex_ = calls_.Take(LockCalls::Mutex::kGlobal, 0);
         taken_ = static_cast<bool>(globalMutex_);
     }
+    if (!taken_) Release();
 }
 
 bool InstallationLock::StillAlone() {
     if (!taken_ || namespace_) return taken_;
-    namespace_ = OpenNamespace(false);
-    if (!namespace_) return true;
-    mutex_ = Take(kMutexInNamespace, 0);
-    if (mutex_) return true;
-    Release();  // a Setup started meanwhile and holds its lock
+    const bool setupHasRun = WaitForSingleObject(mark_.get(), 0) == WAIT_OBJECT_0;
+    if (!setupHasRun) {
+        namespace_ = calls_.OpenNamespace(false);
+        if (!namespace_) return true;
+        mutex_ = calls_.Take(LockCalls::Mutex::kInNamespace, 0);
+        if (mutex_) return true;
+    }
+    Release();  // a Setup has run since, or runs now and holds its lock
     return false;
 }
 
 void InstallationLock::Release() {
-    if (mutex_) ReleaseMutex(mutex_.get());
-    if (globalMutex_) ReleaseMutex(globalMutex_.get());
+    mark_.reset();
     mutex_.reset();
     globalMutex_.reset();
-    if (namespace_) closeNamespace(namespace_, 0);
-    namespace_ = nullptr;
+    namespace_.reset();
     taken_ = false;
 }

@@ -48,6 +48,7 @@ inline UniqueHandle OwnFileHandle(HANDLE h) {
     return UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 using UniqueHkey = Unique<HKEY, ::RegCloseKey>;
+using UniqueLocal = Unique<HLOCAL, ::LocalFree>;
 using UniqueHfont = Unique<HFONT, ::DeleteObject>;
 using UniqueMemoryDc = Unique<HDC, ::DeleteDC>;
 

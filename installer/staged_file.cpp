@@ -98,7 +98,7 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
 
 bool StagedFile::Replace() const {
     const auto& [place, stage, backup] = names_;
-    if (ReplaceFileW(place.c_str(), stage.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
+    if (replaceFile(place.c_str(), stage.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
         return true;
     }
     // The old file already went to the backup place: it returns.

@@ -3,12 +3,19 @@
 // is complete, so that a failure at any step leaves the old file whole, or puts it back.
 #pragma once
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 
 #include "errors.h"
 
 namespace install {
+
+// The call that moves a staged file over an old one, keeping the old one at a backup place:
+// ReplaceFileW. A test puts in its place one that fails as ReplaceFileW can on Windows, where
+// the test's file system cannot make it fail so.
+inline decltype(&::ReplaceFileW) replaceFile = ::ReplaceFileW;
 
 struct Staging {
     std::wstring place;   // where the file belongs

@@ -56,7 +56,10 @@ struct InstallRow {
     bool onSmallDisk = false;
     install::Options options = {};
     HKEY listedIn = HKEY_CURRENT_USER;  // where Apps & features lists it once installed
+    bool addInNotPutBack = false;       // the failure leaves the new add-in, the old one beside it
 };
+
+std::optional<LockedFile> heldOnceReplaced;  // by another program, once it was placed
 
 class Install : public testing::TestWithParam<InstallRow>, public LabPc {
 public:
@@ -86,6 +89,8 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     const auto outcome = install::Run(install::InstallSet(installSet), application, row.options);
     const auto& failure = outcome.failure;
     held.clear();
+    heldOnceReplaced.reset();
+    install::replaceFile = ReplaceFileW;
     // The entry for the account or the PC, running the remover beside Setup.
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         EXPECT_EQ(EntryValue(root, L"UninstallString"),
@@ -97,7 +102,13 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
         ASSERT_TRUE(failure) << "reported as complete";
         EXPECT_EQ(failure->cause, *row.cause) << Utf8(install::ErrorReportText(*failure));
         EXPECT_THAT(Utf8(install::ErrorReportText(*failure)), EndsWith(Utf8(row.subject)));
-        EXPECT_EQ(TreeOf(excel), before);
+        auto expected = before;
+        if (row.addInNotPutBack) {  // the new add-in in place, the old one at its backup place
+            expected["Qorv.xla.bak"] = std::exchange(expected["XLSTART\\Qorv.xla"], kAddIn);
+            EXPECT_THAT(Utf8(install::ErrorReportText(*failure)),
+                        HasSubstr("原来的加载项也未能恢复"));
+        }
+        EXPECT_EQ(TreeOf(excel), expected);
         return;
     }
     ASSERT_FALSE(failure) << Utf8(install::ErrorReportText(*failure));
@@ -173,6 +184,21 @@ void HeldLinkAtTheStagingPlace(Install& t) {
     WriteBytes(t.root / L"elsewhere", "someone else's");
     CreateHardLinkW(t.stagedAddIn.c_str(), (t.root / L"elsewhere").c_str(), nullptr);
     Holding(&LabPc::stagedAddIn, INFINITE, FILE_SHARE_READ | FILE_SHARE_WRITE)(t);
+}
+
+// ReplaceFileW as it fails on Windows when the replaced file has gone to the backup place and the
+// replacement cannot follow (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2).
+BOOL WINAPI ReplacementNotMoved(LPCWSTR replaced, LPCWSTR, LPCWSTR backup, DWORD, LPVOID, LPVOID) {
+    MoveFileExW(replaced, backup, 0);
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+    return FALSE;
+}
+// ReplaceFileW, after which another program opens the new file, so that it cannot be put back.
+BOOL WINAPI ReplacedThenHeld(LPCWSTR replaced, LPCWSTR with, LPCWSTR backup, DWORD, LPVOID,
+                             LPVOID) {
+    const BOOL done = ReplaceFileW(replaced, with, backup, 0, nullptr, nullptr);
+    if (done) heldOnceReplaced.emplace(replaced);
+    return done;
 }
 
 // Two more accounts in the PC's profile list: one with its own copy of the add-in and what an
@@ -285,6 +311,14 @@ const InstallRow kInstallRows[] = {
     // The add-in moved into place before it is put back: both or neither.
     {"host profile open", true, Holding(&LabPc::hostProfile), Cause::kInUse,
      L"Office14\\QorvelProfile.ini"},
+    // Where the old add-in cannot be put back, the new one stays, and the user is told so.
+    {"host profile open, the add-in not put back", true,
+     [](Install& t) { Holding(&LabPc::hostProfile)(t), install::replaceFile = ReplacedThenHeld; },
+     Cause::kInUse, L"Office14\\QorvelProfile.ini", false, {}, HKEY_CURRENT_USER, true},
+    // The old add-in returns to its place.
+    {"the add-in cannot follow the old one", true,
+     [](Install&) { install::replaceFile = ReplacementNotMoved; }, Cause::kWriteFailed,
+     L"XLSTART\\Qorv.xla"},
     // The user is told the disk is full, naming the file, and the old files stay whole, whether the
     // disk fills before the profile is copied, while its edits are written (the profile call may
     // then cut the file without a word), or before the add-in is copied.

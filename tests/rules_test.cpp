@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "errors.h"
 #include "host_wait.h"
 #include "layout.h"
+#include "lock.h"
 #include "profile.h"
 #include "registered_host.h"
 #include "removal.h"
@@ -207,6 +209,79 @@ const Notice::ParamType kNotices[] = {
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Notice, testing::ValuesIn(kNotices), kRowName);
+
+// The names of a PC as the lock sees them, played: the mutexes that others hold (or a lock
+// taken here), and how long each that was held was waited for. The remover's mark, made or
+// opened, is an event of the test's own; a namespace, a handle that closing leaves alone.
+struct FakeLockCalls final : LockCalls {
+    bool administrator;        // may make the namespace: Setup, not the remover
+    bool markRefused = false;  // another account holds the mark's name
+    std::set<Mutex> held;
+    std::vector<DWORD> waits;
+
+    UniqueNamespace OpenNamespace(bool create) override {
+        const bool made = held.contains(Mutex::kInNamespace) || (create && administrator);
+        return UniqueNamespace(made ? GetCurrentProcess() : nullptr);
+    }
+    HeldMutex Take(Mutex mutex, DWORD milliseconds) override {
+        if (held.insert(mutex).second) return HeldMutex(CreateMutexW(nullptr, TRUE, nullptr));
+        waits.push_back(milliseconds);
+        return {};
+    }
+    UniqueHandle OpenMark(bool) override {
+        const wchar_t* name = L"qorvel-tests-mark";
+        return UniqueHandle(markRefused ? nullptr : CreateEventW(nullptr, TRUE, FALSE, name));
+    }
+};
+using Arrange = std::function<void(FakeLockCalls&)>;
+using enum LockCalls::Mutex;
+using enum InstallationLock::Taker;
+
+// One installation or removal at a time, whoever starts first; Setup waits a while for a remover,
+// and a remover never deletes what a Setup that started after it installed.
+struct LockRow {
+    const char* name;
+    InstallationLock::Taker taker;
+    Arrange before, meanwhile;  // what others hold at the start; do before the second look
+    bool taken, alone;          // alone: a remover's second look finds that no Setup has run
+    std::vector<DWORD> waits;   // for each mutex that others held, how long it was waited for
+};
+using Lock = testing::TestWithParam<LockRow>;
+TEST_P(Lock, OneAtATime) {
+    const LockRow& row = GetParam();
+    FakeLockCalls calls;
+    calls.administrator = row.taker == kSetup;
+    row.before(calls);
+    InstallationLock lock(row.taker, calls);
+    EXPECT_EQ(lock.taken(), row.taken);
+    row.meanwhile(calls);
+    EXPECT_EQ(row.taker == kRemover && lock.StillAlone(), row.alone);
+    EXPECT_EQ(calls.waits, row.waits);
+}
+constexpr DWORD kGrace = InstallationLock::kRemovalGraceMs;
+const Arrange kNone = [](FakeLockCalls&) {};
+const Arrange kSetupRuns = [](FakeLockCalls& c) { c.held.insert(kInNamespace); };
+const Arrange kRemoverRuns = [](FakeLockCalls& c) { c.held.insert(kGlobal); };
+const Arrange kNoNamespaceARemoverRuns = [](FakeLockCalls& c) {
+    c.administrator = false, c.held.insert(kGlobal);
+};
+const Arrange kMarkNameHeld = [](FakeLockCalls& c) { c.markRefused = true; };
+const Arrange kSetupComesAndGoes = [](FakeLockCalls& c) {
+    c.administrator = true, InstallationLock(kSetup, c).Release(), c.held.erase(kInNamespace);
+};
+// clang-format off
+const LockRow kLockRows[] = {
+    {"Setup, nothing runs", kSetup, kNone, kNone, true, false, {}},
+    {"Setup waits for a remover, then goes on", kSetup, kRemoverRuns, kNone, true, false, {kGrace}},
+    {"Setup, no namespace to be made, a remover runs", kSetup, kNoNamespaceARemoverRuns, kNone, false, false, {0}},
+    {"remover, nothing runs", kRemover, kNone, kNone, true, true, {}},
+    {"remover, a Setup runs", kRemover, kSetupRuns, kNone, false, false, {0}},
+    {"remover, another account holds the mark's name", kRemover, kMarkNameHeld, kNone, false, false, {}},
+    {"remover, a Setup starts before its second look", kRemover, kNone, kSetupRuns, true, false, {0}},
+    {"remover, a Setup comes and goes before it", kRemover, kNone, kSetupComesAndGoes, true, false, {kGrace}},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, Lock, testing::ValuesIn(kLockRows), kRowName);
 
 }  // namespace
 
