@@ -33,14 +33,16 @@ std::wstring StagingFolderFor(std::wstring startupFolder) {
 // Where the installation puts things: the installed layout, and where each file is staged.
 struct Places {
     explicit Places(const HostAnswers& answers)
-        : profile{Staged(answers.folder + profile::kFileName, answers.folder)},
+        : profile{Staged(answers.folder + profile::kFileName, answers.folder, true)},
           addIn{Staged(answers.startupFolder + layout::kAddInName,
-                       StagingFolderFor(answers.startupFolder))},
+                       StagingFolderFor(answers.startupFolder), false)},
           earlierStagedAddIn(answers.startupFolder + layout::kEarlierStagedAddIn) {}
 
-    static Staging Staged(const std::wstring& place, const std::wstring& stagingFolder) {
+    static Staging Staged(const std::wstring& place, const std::wstring& stagingFolder,
+                          bool keepsReadOnly) {
         const std::wstring name = place.substr(place.find_last_of(L'\\'));
-        return {place, stagingFolder + name + L".tmp", stagingFolder + name + L".bak"};
+        return {place, stagingFolder + name + L".tmp", stagingFolder + name + L".bak",
+                keepsReadOnly};
     }
 
     Staging profile;

@@ -77,13 +77,18 @@ Failure StagedFile::CopyFrom(const std::wstring& source) const {
 }
 
 Failure StagedFile::MoveIntoPlace(bool replace) {
-    const auto& [place, stage, backup] = names_;
+    const auto& [place, stage, backup, keepsReadOnly] = names_;
     Flush(stage);
+    // Cleared so that it can be replaced, and put back after.
+    const DWORD readOnly =
+        replace && keepsReadOnly ? LookUp(place).attributes & FILE_ATTRIBUTE_READONLY : 0;
     const bool moved =
         replace ? WithPlainFile(place, [&] { return Replace(); }) : RetryWhileLocked([&] {
             return MoveFileExW(stage.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
         });
     if (moved) {
+        if (readOnly)
+            SetFileAttributesW(place.c_str(), GetFileAttributesW(place.c_str()) | readOnly);
         state_ = replace ? kReplaced : kPlaced;
         logbook::Note(L"放入：" + place +
                       (replace ? L"（替换原有文件，原文件暂存为 " + backup + L"）" : L""));
@@ -97,7 +102,7 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
 }
 
 bool StagedFile::Replace() const {
-    const auto& [place, stage, backup] = names_;
+    const auto& [place, stage, backup, keepsReadOnly] = names_;
     if (ReplaceFileW(place.c_str(), stage.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
         return true;
     }
@@ -111,7 +116,7 @@ bool StagedFile::Replace() const {
 }
 
 bool StagedFile::PutBack() {
-    const auto& [place, stage, backup] = names_;
+    const auto& [place, stage, backup, keepsReadOnly] = names_;
     const bool back = state_ == kReplaced ? RetryWhileLocked([&] {
         return MoveFileExW(backup.c_str(), place.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -125,7 +130,9 @@ bool StagedFile::PutBack() {
 }
 
 void StagedFile::Commit() {
-    if (state_ == kReplaced) RemoveLeftover(names_.backup);
+    if (state_ == kReplaced && RemoveLeftover(names_.backup)) {
+        logbook::Note(L"未能删除备份文件，请手动删除：" + names_.backup);
+    }
     state_ = kPlaced;
 }
 
