@@ -56,6 +56,15 @@ constexpr Text kTexts[] = {
      L"关闭它显示的对话框，然后重新运行 Setup："},
     {Cause::kHostUnreachable, kCannotCreateObject,
      L"无法连接 Microsoft Excel（ActiveX 部件不能创建对象）："},
+    {Cause::kStartupFolderAtRoot, kFileAccessError,
+     L"Excel 的启动文件夹是驱动器或共享文件夹的根目录，安装程序无法在它之外、同一驱动器上暂存"
+     L"加载项（Excel 启动时会打开启动文件夹中的每个文件），安装未做任何更改。"
+     L"请将 Excel 的启动文件夹改为某个文件夹之下的子文件夹，然后重新运行 Setup："},
+    {Cause::kStartupFolderOnAnotherDrive, kFileAccessError,
+     L"Excel 的启动文件夹与它上一级的文件夹不在同一个驱动器上（例如它链接到另一个驱动器），"
+     L"安装程序在启动文件夹所在的驱动器上找不到它之外可以暂存加载项的文件夹，安装未做任何更改。"
+     L"请让启动文件夹链接到那个驱动器上某个文件夹之下的子文件夹（而不是驱动器的根目录），"
+     L"或将它移回上一级文件夹所在的驱动器，然后重新运行 Setup："},
 };
 
 std::wstring Hex(HRESULT hr) {

@@ -58,6 +58,9 @@ enum class Cause {
     kHostNotInstalled,  // its class is not registered
     kHostNotStarting,   // it did not start, or did not answer after it started
     kHostUnreachable,   // any other failure to connect
+    // Excel's start-up folder has no staging folder on its volume outside it: the start-up folder.
+    kStartupFolderAtRoot,          // at the root of a drive or share
+    kStartupFolderOnAnotherDrive,  // on another volume than the folder above it
 };
 Error Fail(Cause cause, const std::wstring& subject);
 // The line of a profile that holds bytes that are not text in the system's code page.

@@ -9,6 +9,7 @@
 #include "layout.h"
 #include "logbook.h"
 #include "profile.h"
+#include "scoped.h"
 #include "text.h"
 
 namespace install {
@@ -21,13 +22,54 @@ struct HostAnswers {
     const char* templateName = nullptr;  // by Version
 };
 
-// Where the add-in is written before it is moved into the start-up folder, on the same volume
-// but outside it, since Excel opens every file there: the folder above it. A start-up folder at
-// the root of a drive or share has none: the add-in is written there.
-std::wstring StagingFolderFor(std::wstring startupFolder) {
-    while (startupFolder.size() > 3 && startupFolder.back() == L'\\') startupFolder.pop_back();
-    const std::wstring above = startupFolder.substr(0, startupFolder.find_last_of(L'\\'));
-    return layout::IsFolderPath(above + L"\\") ? above : startupFolder;
+// The folder above `folder` (a complete path), without a trailing backslash; empty at the root of
+// a drive or share, which has none.
+std::wstring Above(std::wstring folder) {
+    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    const size_t last = folder.find_last_of(L'\\');
+    if (last == std::wstring::npos) return {};
+    std::wstring above = folder.substr(0, last);
+    return layout::IsFolderPath(above + L"\\") ? above : std::wstring{};
+}
+
+// A folder as the file system has it: its path after links, junctions and mounted folders, and
+// its volume's serial number; nothing when it cannot be opened.
+struct RealFolder {
+    std::wstring path;
+    DWORD volume = 0;
+};
+std::optional<RealFolder> RealFolderAt(const std::wstring& folder) {
+    const UniqueHandle handle =
+        OwnFileHandle(CreateFileW((folder + L"\\").c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    std::wstring path(32768, L'\0');
+    if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    path.resize(GetFinalPathNameByHandleW(handle.get(), path.data(), 32768, 0));
+    // "\\?\C:\..." and "\\?\UNC\server\share\...", as the user writes them.
+    if (path.starts_with(L"\\\\?\\UNC\\")) path.replace(0, 8, L"\\\\");
+    if (path.starts_with(L"\\\\?\\")) path.erase(0, 4);
+    return RealFolder{path, info.dwVolumeSerialNumber};
+}
+
+// Where the add-in is written before it is moved into the start-up folder: on the same volume, as
+// a move between volumes fails, but outside it, since Excel opens every file there. The folder
+// above it; where that is on another volume (the start-up folder a link to a folder on another
+// drive, as labs with restore cards have), the folder above where it really is. Empty, with
+// `why`, where there is none on its volume: at the root of a drive or share, or where it is a
+// volume mounted at a folder.
+std::wstring StagingFolderFor(const std::wstring& startupFolder, Cause& why) {
+    const auto startup = RealFolderAt(startupFolder);
+    why = Cause::kStartupFolderAtRoot;
+    for (const std::wstring& folder : {startupFolder, startup ? startup->path : L""}) {
+        const std::wstring above = Above(folder);
+        if (above.empty()) continue;
+        const auto real = RealFolderAt(above);
+        if (!startup || !real || real->volume == startup->volume) return above;
+        why = Cause::kStartupFolderOnAnotherDrive;
+    }
+    return {};
 }
 
 // Where the installation puts things: the installed layout, and where each file is staged.
@@ -35,16 +77,17 @@ struct Places {
     explicit Places(const HostAnswers& answers)
         : profile{Staged(answers.folder + profile::kFileName, answers.folder, true)},
           addIn{Staged(answers.startupFolder + layout::kAddInName,
-                       StagingFolderFor(answers.startupFolder), false)},
+                       StagingFolderFor(answers.startupFolder, noStagingFolder), false)},
           earlierStagedAddIn(answers.startupFolder + layout::kEarlierStagedAddIn) {}
 
     static Staging Staged(const std::wstring& place, const std::wstring& stagingFolder,
                           bool keepsReadOnly) {
         const std::wstring name = place.substr(place.find_last_of(L'\\'));
-        return {place, stagingFolder + name + L".tmp", stagingFolder + name + L".bak",
-                keepsReadOnly};
+        return {place, stagingFolder.empty() ? L"" : stagingFolder + name + L".tmp",
+                stagingFolder + name + L".bak", keepsReadOnly};
     }
 
+    Cause noStagingFolder;  // why the add-in's stage is empty: it has no staging folder
     Staging profile;
     Staging addIn;
     std::wstring earlierStagedAddIn;
@@ -115,9 +158,10 @@ Failure LookAtPlace(const std::wstring& place, Lookup& file) {
 }
 
 // What can be known before anything changes: the texts that go into the profile fit the ANSI code
-// page, Excel's folders are folders, what stands at the host profile's and the add-in's places
-// can be used as it is, the install set's files that are copied are there, and the profile that is
-// staged is text that the profile calls keep as it is.
+// page, Excel's folders are folders, the add-in has a staging place on its volume, what stands at
+// the host profile's and the add-in's places can be used as it is, the install set's files that
+// are copied are there, and the profile that is staged is text that the profile calls keep as it
+// is.
 Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, const Places& places,
                            const std::wstring& today, Found& found) {
     const std::pair<Cause, const std::wstring*> texts[] = {
@@ -134,6 +178,7 @@ Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, co
         if (there.found == Lookup::kNothing) return Fail(Cause::kFolderMissing, *folder);
         if (there.found == Lookup::kUnknown) return LookError(there.error, *folder);
     }
+    if (places.addIn.stage.empty()) return Fail(places.noStagingFolder, answers.startupFolder);
     // A hidden or system profile holds the recorded paths and the add-in's own keys all the same,
     // which a first installation would replace.
     Lookup hostProfile, addIn;

@@ -98,6 +98,12 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
     if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
         return Fail(Cause::kPlacedMeanwhile, place);
     }
+    // Staged on another volume than its folder, which the volumes' serial numbers did not tell (a
+    // volume mounted at a folder where they are alike): only the add-in is staged outside it.
+    if (error == ERROR_NOT_SAME_DEVICE) {
+        return Fail(Cause::kStartupFolderOnAnotherDrive,
+                    place.substr(0, place.find_last_of(L'\\')));
+    }
     return WriteError(error, place);
 }
 

@@ -216,6 +216,8 @@ const InstallRow kInstallRows[] = {
     {"disk full before the profile", false, OnAFullDisk(0), kDiskFull, L"QorvelProfile.ini.tmp", true},
     {"disk full in its edits", false, OnAFullDisk(1), kDiskFull, L"QorvelProfile.ini.tmp", true},
     {"disk full before the add-in", false, OnAFullDisk(3), kDiskFull, L"Qorv.xla.tmp", true},
+    // Excel opens every file in its start-up folder: at a drive's root there is no place beside it.
+    {"start-up folder at a drive's root", false, Answering(L"StartupPath", L"R:\\"), kFileAccessError, L"R:\\"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Install, testing::ValuesIn(kInstallRows), kRowName);
