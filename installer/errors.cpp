@@ -65,6 +65,10 @@ constexpr Text kTexts[] = {
      L"安装程序在启动文件夹所在的驱动器上找不到它之外可以暂存加载项的文件夹，安装未做任何更改。"
      L"请让启动文件夹链接到那个驱动器上某个文件夹之下的子文件夹（而不是驱动器的根目录），"
      L"或将它移回上一级文件夹所在的驱动器，然后重新运行 Setup："},
+    {Cause::kProfileInUtf8, kInvalidArgument,
+     L"配置文件是以 UTF-8 编码保存的，而加载项按系统代码页（ANSI）读取它，其中的中文会成为乱码。"
+     L"安装未做任何更改。请用记事本打开它，“另存为”时将编码改为 ANSI 或 Unicode（UTF-16 LE）"
+     L"后保存，然后重新运行 Setup："},
 };
 
 std::wstring Hex(HRESULT hr) {

@@ -61,6 +61,7 @@ enum class Cause {
     // Excel's start-up folder has no staging folder on its volume outside it: the start-up folder.
     kStartupFolderAtRoot,          // at the root of a drive or share
     kStartupFolderOnAnotherDrive,  // on another volume than the folder above it
+    kProfileInUtf8,                // a profile saved as UTF-8, which the add-in reads as ANSI
 };
 Error Fail(Cause cause, const std::wstring& subject);
 // The line of a profile that holds bytes that are not text in the system's code page.

@@ -198,6 +198,7 @@ Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, co
         if (there.found == Lookup::kUnknown) return LookError(there.error, *source);
     }
     const std::wstring& staged = found.firstInstallation ? set.profile : places.profile.place;
+    if (profile::SavedAsUtf8(staged)) return Fail(Cause::kProfileInUtf8, staged);
     if (const int line = profile::FirstLineNotInCodePage(staged)) {
         return NotCodePageText(line, staged);
     }

@@ -218,6 +218,14 @@ const InstallRow kInstallRows[] = {
     {"disk full before the add-in", false, OnAFullDisk(3), kDiskFull, L"Qorv.xla.tmp", true},
     // Excel opens every file in its start-up folder: at a drive's root there is no place beside it.
     {"start-up folder at a drive's root", false, Answering(L"StartupPath", L"R:\\"), kFileAccessError, L"R:\\"},
+    // Saved as UTF-8, which the add-in reads as ANSI: named so, with its mark or without, even where
+    // its bytes are code-page text too.
+    {"host profile in UTF-8", true,
+     [](Install& t) { WriteBytes(t.hostProfile, kEarlierProfile + std::string("User=\xE5\xAE\x9E\xE9\xAA\x8C")); },
+     kInvalidArgument, L"Office14\\QorvelProfile.ini"},
+    {"shipped profile in UTF-8 with its mark", false,
+     [](Install& t) { WriteBytes(t.shippedProfile, "\xEF\xBB\xBF[CurveInformation]\r\nUser=\xE5\xAE\x9E\xE9\xAA\x8C\xE5\xAE\xA4"); },
+     kInvalidArgument, L"安装包\\QorvelProfile.ini"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Install, testing::ValuesIn(kInstallRows), kRowName);
