@@ -39,10 +39,10 @@ struct RealFolder {
     DWORD volume = 0;
 };
 std::optional<RealFolder> RealFolderAt(const std::wstring& folder) {
-    const UniqueHandle handle =
-        OwnFileHandle(CreateFileW((folder + L"\\").c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueHandle handle = OwnFileHandle(
+        CreateFileW((folder.substr(0, folder.find_last_not_of(L'\\') + 1) + L"\\").c_str(),
+                    FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     std::wstring path(32768, L'\0');
     if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
