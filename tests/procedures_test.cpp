@@ -52,11 +52,36 @@ struct InstallRow {
     bool onSmallDisk = false;
 };
 
+bool IsLink(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Runs a command of the Unix shell in `folder`, which Wine starts but does not wait for: until
+// `done` (for five seconds at most). Wine can neither make nor remove a Unix symbolic link.
+void OnUnix(const std::wstring& command, const std::wstring& folder, std::function<bool()> done) {
+    std::wstring line = L"sh -c \"" + command + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.c_str(), &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    for (int i = 0; i < 500 && !done(); ++i) Sleep(10);
+}
+
 class Install : public testing::TestWithParam<InstallRow>, public LabPc {
 public:
     Install()
         : LabPc(GetParam().onSmallDisk && HasSmallDisk() ? L"F:\\lab" : L"install", kAddIn,
                 kShipped) {}
+    ~Install() {
+        if (!IsLink(startup)) return;
+        OnUnix(L"rm -rf $(dirname $(readlink XLSTART)) XLSTART", excel,
+               [&] { return !IsLink(startup); });
+    }
 };
 
 // The host profile after a first installation (the shipped one with where the install set's
@@ -150,6 +175,17 @@ void HeldLinkAtTheStagingPlace(Install& t) {
     Holding(&LabPc::stagedAddIn, INFINITE, FILE_SHARE_READ | FILE_SHARE_WRITE)(t);
 }
 
+// The start-up folder a link to a folder on another file system (/dev/shm), as labs link it to
+// another drive, holding the earlier add-in.
+void LinkedToAnotherDisk(Install& t) {
+    OnUnix(
+        L"rm -r XLSTART && d=$(mktemp -d /dev/shm/qorvel-XXXXXX) && mkdir $d/XLSTART && "
+        L"ln -s $d/XLSTART XLSTART",
+        t.excel, [&] { return IsLink(t.startup); });
+    EXPECT_TRUE(IsLink(t.startup)) << "no link made";
+    WriteBytes(t.addIn, "add-in workbook, release 1");
+}
+
 const auto kNothing = [](LabPc&) {};
 using namespace install;  // the error numbers
 
@@ -160,6 +196,8 @@ const InstallRow kInstallRows[] = {
     {"host profile in UTF-16, with a comment", true, SavedAsUnicode, 0},
     // A virus scanner holds a file that was just written for a moment: it is waited for.
     {"add-in held for a moment", true, Holding(&LabPc::addIn, 500), 0},
+    // Staged beside where the start-up folder really is: a move between volumes fails.
+    {"start-up folder linked to another disk", true, LinkedToAnotherDisk, 0},
     {"no setup.xla", false, [](Install& t) { fs::remove(t.addInSource); }, kFileNotFound,
      L"安装包\\setup.xla"},
     // Everything the host must answer is asked before the first change.
