@@ -73,3 +73,11 @@ struct Deletion {
 };
 // Deletes the file at `path`, read-only or not, retried while it is locked for a moment.
 Deletion DeleteFileThere(const std::wstring& path);
+
+// Where Setup writes the add-in before it moves it into the start-up folder `startupFolder`: on the
+// same volume, as a move between volumes fails, but outside it, since Excel opens every file
+// there. The folder above it; where that is on another volume (the start-up folder a link to a
+// folder on another drive, as labs with restore cards have), the folder above where it really is.
+// Empty where there is none on its volume: at the root of a drive or share, or where it is a
+// volume mounted at a folder (`onAnotherDrive` then set).
+std::wstring StagingFolderFor(const std::wstring& startupFolder, bool* onAnotherDrive = nullptr);

@@ -48,13 +48,4 @@ inline bool IsFolderPath(std::wstring_view path) {
            path[share + 1] != L'\\';
 }
 
-// Where the add-in is written before it is moved into the start-up folder `startupFolder`, on the
-// same volume but outside it, since Excel opens every file there: the folder above it. A start-up
-// folder at the root of a drive or share has none: the add-in is written there.
-inline std::wstring StagingFolderFor(std::wstring startupFolder) {
-    while (startupFolder.size() > 3 && startupFolder.back() == L'\\') startupFolder.pop_back();
-    const std::wstring above = startupFolder.substr(0, startupFolder.find_last_of(L'\\'));
-    return IsFolderPath(above + L"\\") ? above : startupFolder;
-}
-
 }  // namespace layout

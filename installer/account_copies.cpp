@@ -45,11 +45,13 @@ AccountCopies RemoveAccountCopies() {
     AccountCopies copies;
     for (const std::wstring& profile : ProfileFolders()) {
         const std::wstring startup = profile + layout::kAccountStartup;
-        const std::wstring staging = layout::StagingFolderFor(startup) + layout::kAddInName;
         const std::wstring addIn = startup + layout::kAddInName;
-        for (const std::wstring& path :
-             {addIn, addIn + layout::kStagedEnding, staging + layout::kStagedEnding,
-              staging + layout::kBackupEnding}) {
+        std::vector<std::wstring> paths = {addIn, addIn + layout::kStagedEnding};
+        if (const std::wstring staging = StagingFolderFor(startup); !staging.empty()) {
+            paths.push_back(staging + layout::kAddInName + layout::kStagedEnding);
+            paths.push_back(staging + layout::kAddInName + layout::kBackupEnding);
+        }
+        for (const std::wstring& path : paths) {
             const Deletion done = DeleteFileThere(path);
             if (done.result == Deletion::kDeleted) {
                 logbook::Note(L"删除账户自己的副本：" + path);

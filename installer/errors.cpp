@@ -14,6 +14,7 @@ int NumberOf(Cause cause) {
         case Cause::kHostFolderNotInCodePage:
         case Cause::kDateNotInCodePage:
         case Cause::kProfileNotCodePageText:
+        case Cause::kProfileInUtf8:
             return kInvalidArgument;
         case Cause::kVersionNotANumber:
             return kTypeMismatch;
@@ -36,6 +37,8 @@ int NumberOf(Cause cause) {
         case Cause::kProfileReadBackWrong:
         case Cause::kWriteFailed:
         case Cause::kLookFailed:
+        case Cause::kStartupFolderAtRoot:
+        case Cause::kStartupFolderOnAnotherDrive:
             return kFileAccessError;
         case Cause::kNotAFolderPath:
         case Cause::kFolderMissing:
@@ -140,6 +143,19 @@ std::wstring WhatFailed(const Error& error) {
         case Cause::kServiceAccount:
             return L"Setup 正以系统账户（或服务账户）运行：为这个账户安装的加载项不会出现在任何用户的 "
                    L"Excel 中，安装未做任何更改。要为本机所有账户安装，请运行 Setup.exe /allusers。";
+        case Cause::kStartupFolderAtRoot:
+            return L"Excel 的启动文件夹是驱动器或共享文件夹的根目录，安装程序无法在它之外、同一驱动器上暂存"
+                   L"加载项（Excel 启动时会打开启动文件夹中的每个文件），安装未做任何更改。"
+                   L"请将 Excel 的启动文件夹改为某个文件夹之下的子文件夹，然后重新运行 Setup：";
+        case Cause::kStartupFolderOnAnotherDrive:
+            return L"Excel 的启动文件夹与它上一级的文件夹不在同一个驱动器上（例如它链接到另一个驱动器），"
+                   L"安装程序在启动文件夹所在的驱动器上找不到它之外可以暂存加载项的文件夹，安装未做任何更改。"
+                   L"请让启动文件夹链接到那个驱动器上某个文件夹之下的子文件夹（而不是驱动器的根目录），"
+                   L"或将它移回上一级文件夹所在的驱动器，然后重新运行 Setup：";
+        case Cause::kProfileInUtf8:
+            return L"配置文件是以 UTF-8 编码保存的，而加载项按系统代码页（ANSI）读取它，其中的中文会成为乱码。"
+                   L"安装未做任何更改。请用记事本打开它，“另存为”时将编码改为 ANSI 或 Unicode（UTF-16 LE）"
+                   L"后保存，然后重新运行 Setup：";
     }
     return L"";  // not reached: every cause has its text above
 }

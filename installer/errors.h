@@ -69,6 +69,10 @@ enum class Cause {
     kHostUnreachable,    // any other failure to connect
     kHostNotRegistered,  // no Excel registered where it is looked for (subject), or no file there
     kServiceAccount,     // an installation for the system account or a service's, which is nobody's
+    // Excel's start-up folder has no staging folder on its volume outside it: the start-up folder.
+    kStartupFolderAtRoot,          // at the root of a drive or share
+    kStartupFolderOnAnotherDrive,  // on another volume than the folder above it
+    kProfileInUtf8,                // a profile saved as UTF-8, which the add-in reads as ANSI
 };
 
 struct Error {

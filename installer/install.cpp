@@ -26,17 +26,22 @@ struct HostAnswers {
 // Where the installation puts things: the installed layout, and where each file is staged.
 struct Places {
     explicit Places(const HostAnswers& answers)
-        : profile{Staged(answers.folder + layout::kHostProfileName, answers.folder)},
+        : profile{Staged(answers.folder + layout::kHostProfileName, answers.folder, true)},
           addIn{Staged(answers.startupFolder + layout::kAddInName,
-                       layout::StagingFolderFor(answers.startupFolder))},
+                       StagingFolderFor(answers.startupFolder, &addInOnAnotherDrive), false)},
           earlierStagedAddIn(answers.startupFolder + layout::kEarlierStagedAddIn) {}
 
-    static Staging Staged(const std::wstring& place, const std::wstring& stagingFolder) {
+    static Staging Staged(const std::wstring& place, const std::wstring& stagingFolder,
+                          bool keepsReadOnly) {
         const std::wstring name = place.substr(place.find_last_of(L'\\'));
+        if (stagingFolder.empty()) return {place, L"", L"", keepsReadOnly};
         return {place, stagingFolder + name + layout::kStagedEnding,
-                stagingFolder + name + layout::kBackupEnding};
+                stagingFolder + name + layout::kBackupEnding, keepsReadOnly};
     }
 
+    // Why the add-in's stage is empty, where it has no staging folder: its start-up folder is on
+    // another drive than the folder above it (or else at a root).
+    bool addInOnAnotherDrive = false;
     Staging profile;
     Staging addIn;
     std::wstring earlierStagedAddIn;
@@ -137,9 +142,10 @@ Failure LookAtPlace(const std::wstring& place, Lookup& file) {
 }
 
 // What can be known before anything changes: the texts that go into the profile fit the ANSI code
-// page, Excel's folders are folders, what stands at the host profile's and the add-in's places
-// can be used as it is, the install set's files that are copied are there, and the profile that is
-// staged is text that the profile calls keep as it is.
+// page, Excel's folders are folders, the add-in has a staging place on its volume, what stands at
+// the host profile's and the add-in's places can be used as it is, the install set's files that
+// are copied are there, and the profile that is staged is text that the profile calls keep as it
+// is.
 Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, const Places& places,
                            const std::wstring& today, Found& found) {
     const std::pair<Cause, const std::wstring*> texts[] = {
@@ -155,6 +161,11 @@ Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, co
         if (there.found == Lookup::kFile) return Fail(Cause::kFileWhereAFolderBelongs, *folder);
         if (there.found == Lookup::kNothing) return Fail(Cause::kFolderMissing, *folder);
         if (there.found == Lookup::kUnknown) return LookError(there.error, *folder);
+    }
+    if (places.addIn.stage.empty()) {
+        return Fail(places.addInOnAnotherDrive ? Cause::kStartupFolderOnAnotherDrive
+                                               : Cause::kStartupFolderAtRoot,
+                    answers.startupFolder);
     }
     // A hidden or system profile holds the recorded paths and the add-in's own keys all the same,
     // which a first installation would replace.
@@ -175,6 +186,7 @@ Failure CheckBeforeChanges(const InstallSet& set, const HostAnswers& answers, co
         if (there.found == Lookup::kUnknown) return LookError(there.error, *source);
     }
     const std::wstring& staged = found.firstInstallation ? set.profile : places.profile.place;
+    if (profile::SavedAsUtf8(staged)) return Fail(Cause::kProfileInUtf8, staged);
     if (const int line = profile::FirstLineNotInCodePage(staged)) {
         return Fail(Cause::kProfileNotCodePageText,
                     staged + L"（第 " + Decimal(static_cast<unsigned long>(line)) + L" 行）");

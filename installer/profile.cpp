@@ -116,6 +116,18 @@ int FirstLineNotInCodePage(const std::wstring& file) {
     return 0;
 }
 
+bool SavedAsUtf8(const std::wstring& file) {
+    const std::string all = ReadAll(file);
+    std::string_view text = all;
+    const bool marked = text.starts_with("\xEF\xBB\xBF");
+    if (marked) text.remove_prefix(3);
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return false;
+    return marked || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                         static_cast<int>(text.size()), nullptr, 0) != 0;
+}
+
 Entries EntriesOf(const std::wstring& file) {
     const std::string name = AnsiName(file);
     const char* const path = name.c_str();

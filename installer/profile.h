@@ -41,6 +41,11 @@ int FirstLineNotInCodePage(const std::wstring& file);
 using Keys = std::vector<std::pair<const char*, std::string>>;
 install::Failure Edit(const std::wstring& file, const Keys& keys);
 
+// Whether `file` was saved as UTF-8 (Notepad's choice for new files since Windows 10 1903), which
+// the add-in would read as ANSI text: with its byte-order mark, or without it where its bytes that
+// are not ASCII are UTF-8. One that holds ASCII only reads the same either way: it is not.
+bool SavedAsUtf8(const std::wstring& file);
+
 // Every value of a profile file by section and key (both in lower case, as the profile calls match
 // them without regard to case), as the profile calls read them.
 using Entries = std::map<std::pair<std::string, std::string>, std::string>;

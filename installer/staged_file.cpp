@@ -77,13 +77,18 @@ Failure StagedFile::CopyFrom(const std::wstring& source) const {
 }
 
 Failure StagedFile::MoveIntoPlace(bool replace) {
-    const auto& [place, stage, backup] = names_;
+    const auto& [place, stage, backup, keepsReadOnly] = names_;
     Flush(stage);
+    // Cleared so that it can be replaced, and put back after.
+    const DWORD readOnly =
+        replace && keepsReadOnly ? LookUp(place).attributes & FILE_ATTRIBUTE_READONLY : 0;
     const bool moved =
         replace ? WithPlainFile(place, [&] { return Replace(); }) : RetryWhileLocked([&] {
             return MoveFileExW(stage.c_str(), place.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
         });
     if (moved) {
+        if (readOnly)
+            SetFileAttributesW(place.c_str(), GetFileAttributesW(place.c_str()) | readOnly);
         state_ = replace ? kReplaced : kPlaced;
         logbook::Note(L"放入：" + place +
                       (replace ? L"（替换原有文件，原文件暂存为 " + backup + L"）" : L""));
@@ -93,11 +98,17 @@ Failure StagedFile::MoveIntoPlace(bool replace) {
     if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
         return Fail(Cause::kPlacedMeanwhile, place);
     }
+    // Staged on another volume than its folder, which the volumes' serial numbers did not tell (a
+    // volume mounted at a folder where they are alike): only the add-in is staged outside it.
+    if (error == ERROR_NOT_SAME_DEVICE) {
+        return Fail(Cause::kStartupFolderOnAnotherDrive,
+                    place.substr(0, place.find_last_of(L'\\')));
+    }
     return WriteError(error, place);
 }
 
 bool StagedFile::Replace() const {
-    const auto& [place, stage, backup] = names_;
+    const auto& [place, stage, backup, keepsReadOnly] = names_;
     if (replaceFile(place.c_str(), stage.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
         return true;
     }
@@ -111,7 +122,7 @@ bool StagedFile::Replace() const {
 }
 
 bool StagedFile::PutBack() {
-    const auto& [place, stage, backup] = names_;
+    const auto& [place, stage, backup, keepsReadOnly] = names_;
     const bool back = state_ == kReplaced ? RetryWhileLocked([&] {
         return MoveFileExW(backup.c_str(), place.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -125,7 +136,9 @@ bool StagedFile::PutBack() {
 }
 
 void StagedFile::Commit() {
-    if (state_ == kReplaced) RemoveLeftover(names_.backup);
+    if (state_ == kReplaced && RemoveLeftover(names_.backup)) {
+        logbook::Note(L"未能删除备份文件，请手动删除：" + names_.backup);
+    }
     state_ = kPlaced;
 }
 

@@ -21,6 +21,9 @@ struct Staging {
     std::wstring place;   // where the file belongs
     std::wstring stage;   // where it is written first
     std::wstring backup;  // where the file it replaces is kept meanwhile
+    // The file in place keeps its read-only attribute when it is replaced (an administrator's
+    // host profile); otherwise what is placed is never read-only.
+    bool keepsReadOnly = false;
 };
 
 // Deletes a file that an earlier run left at `path`, read-only or not; what stands there and cannot
@@ -44,12 +47,12 @@ public:
     // sets come on CDs and read-only shares).
     Failure CopyFrom(const std::wstring& source) const;
     // Moves the stage into place in one step: over the file there if `replace`, which keeps that
-    // file's security (owner and access rules), attributes and identity and goes to the backup
-    // place; otherwise only where none stands.
+    // file's security (owner and access rules), attributes (read-only only where the staging says
+    // so) and identity and goes to the backup place; otherwise only where none stands.
     Failure MoveIntoPlace(bool replace);
     // Puts back what stood in place before MoveIntoPlace; gives whether it could.
     bool PutBack();
-    // The installation is complete: the file it replaced goes.
+    // The installation is complete: the file it replaced goes; one that cannot is named in the log.
     void Commit();
 
 private:

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <vector>
+
 #include "exit_codes.h"
 #include "file_ops.h"
 #include "layout.h"
@@ -82,13 +84,16 @@ Excel FindExcel(std::wstring& folder, std::wstring& startupFolder) {
 // and backup copies beside it and in the folder above, and those of the host profile in `folder`.
 AddIn RemoveAddIn(const std::wstring& startupFolder, const std::wstring& folder) {
     const std::wstring addIn = startupFolder + layout::kAddInName;
-    const std::wstring staged = layout::StagingFolderFor(startupFolder) + layout::kAddInName;
     const std::wstring profile = folder + layout::kHostProfileName;
+    std::vector<std::wstring> leftovers = {
+        addIn + layout::kStagedEnding, addIn + layout::kBackupEnding,
+        profile + layout::kStagedEnding, profile + layout::kBackupEnding};
+    if (const std::wstring staging = StagingFolderFor(startupFolder); !staging.empty()) {
+        leftovers.push_back(staging + layout::kAddInName + layout::kStagedEnding);
+        leftovers.push_back(staging + layout::kAddInName + layout::kBackupEnding);
+    }
     AddIn outcome = Remove(addIn);
-    for (const std::wstring& leftover :
-         {addIn + layout::kStagedEnding, addIn + layout::kBackupEnding,
-          staged + layout::kStagedEnding, staged + layout::kBackupEnding,
-          profile + layout::kStagedEnding, profile + layout::kBackupEnding}) {
+    for (const std::wstring& leftover : leftovers) {
         const AddIn left = Remove(leftover);
         if (outcome == AddIn::kGone) outcome = left;
     }

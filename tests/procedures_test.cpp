@@ -61,18 +61,43 @@ struct InstallRow {
 
 std::optional<LockedFile> heldOnceReplaced;  // by another program, once it was placed
 
+bool IsLink(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Runs a command of the Unix shell in `folder`, which Wine starts but does not wait for: until
+// `done` (for five seconds at most). Wine can neither make nor remove a Unix symbolic link.
+void OnUnix(const std::wstring& command, const std::wstring& folder, std::function<bool()> done) {
+    std::wstring line = L"sh -c \"" + command + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.c_str(), &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    for (int i = 0; i < 500 && !done(); ++i) Sleep(10);
+}
+
 class Install : public testing::TestWithParam<InstallRow>, public LabPc {
 public:
     Install()
         : LabPc(GetParam().onSmallDisk && HasSmallDisk() ? L"F:\\lab" : L"install", kAddIn,
                 kShipped) {}
+    ~Install() {
+        if (!IsLink(startup)) return;
+        OnUnix(L"rm -rf $(dirname $(readlink XLSTART)) XLSTART", excel,
+               [&] { return !IsLink(startup); });
+    }
 };
 
 // The host profile after a first installation (the shipped one with where the install set's
 // files are) or after a later one (only FilePath and Ver change, in place); the add-in replaced;
-// nothing else left in Excel's folders, nothing placed read-only, hidden or a system file; the
-// host asked nothing but its four names, all in locale 1033. A failure changes nothing at all, so
-// that the next run starts from where this one did.
+// nothing else left in Excel's folders, nothing placed read-only, hidden or a system file but a
+// host profile that was read-only before; the host asked nothing but its four names, all in locale
+// 1033. A failure changes nothing at all, so that the next run starts from where this one did.
 TEST_P(Install, EndsCompleteOrChangesNothing) {
     const InstallRow& row = GetParam();
     if (row.onSmallDisk && !HasSmallDisk()) GTEST_SKIP() << "no small disk in this test prefix";
@@ -83,6 +108,7 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
         Answer(L"Version", L"16.0");
     }
     row.arrange(*this);
+    const DWORD readOnly = LookUp(hostProfile).attributes & FILE_ATTRIBUTE_READONLY;
     const auto before = TreeOf(excel);
     FastClock clock;
     host::Excel application(clock);
@@ -132,9 +158,8 @@ TEST_P(Install, EndsCompleteOrChangesNothing) {
     // No account keeps a copy of its own beside one for every account.
     EXPECT_THAT(TreeOf(root / L"Users"), Each(Key(Not(HasSubstr("Qorv")))));
     EXPECT_THAT(Utf8(install::FinalMessage(outcome)), HasSubstr(Utf8(row.subject)));
-    for (const auto& placed : {hostProfile, addIn}) {
-        EXPECT_EQ(GetFileAttributesW(placed.c_str()) & kProtectiveAttributes, 0u) << Utf8(placed);
-    }
+    EXPECT_EQ(GetFileAttributesW(hostProfile.c_str()) & kProtectiveAttributes, readOnly);
+    EXPECT_EQ(GetFileAttributesW(addIn.c_str()) & kProtectiveAttributes, 0u);
     // For every account, Excel is never started.
     EXPECT_THAT(HostCalls(),
                 testing::Each(testing::AnyOf(
@@ -233,6 +258,17 @@ auto Both(Arrangements... arrangements) {
     return [=](auto& t) { (arrangements(t), ...); };
 }
 
+// The start-up folder a link to a folder on another file system (/dev/shm), as labs link it to
+// another drive, holding the earlier add-in.
+void LinkedToAnotherDisk(Install& t) {
+    OnUnix(
+        L"rm -r XLSTART && d=$(mktemp -d /dev/shm/qorvel-XXXXXX) && mkdir $d/XLSTART && "
+        L"ln -s $d/XLSTART XLSTART",
+        t.excel, [&] { return IsLink(t.startup); });
+    EXPECT_TRUE(IsLink(t.startup)) << "no link made";
+    WriteBytes(t.addIn, "add-in workbook, release 1");
+}
+
 const auto kNothing = [](LabPc&) {};
 constexpr std::optional<install::Cause> kInstalled;
 using install::Cause;
@@ -261,6 +297,8 @@ const InstallRow kInstallRows[] = {
     {"host profile in UTF-16, with a comment", true, SavedAsUnicode, kInstalled},
     // A virus scanner holds a file that was just written for a moment: it is waited for.
     {"add-in held for a moment", true, Holding(&LabPc::addIn, 500), kInstalled},
+    // Staged beside where the start-up folder really is: a move between volumes fails.
+    {"start-up folder linked to another disk", true, LinkedToAnotherDisk, kInstalled},
     {"no setup.xla", false, [](Install& t) { fs::remove(t.addInSource); }, Cause::kSourceMissing,
      L"安装包\\setup.xla"},
     // Everything the host must answer is asked before the first change.
@@ -327,6 +365,16 @@ const InstallRow kInstallRows[] = {
     {"disk full in a first installation's edits", false, OnAFullDisk(1, true), Cause::kDiskFull,
      L"QorvelProfile.ini.tmp", true},
     {"disk full before the add-in", false, OnAFullDisk(3), Cause::kDiskFull, L"Qorv.xla.tmp", true},
+    // Excel opens every file in its start-up folder: at a drive's root there is no place beside it.
+    {"start-up folder at a drive's root", false, Answering(L"StartupPath", L"R:\\"), Cause::kStartupFolderAtRoot, L"R:\\"},
+    // Saved as UTF-8, which the add-in reads as ANSI: named so, with its mark or without, even where
+    // its bytes are code-page text too.
+    {"host profile in UTF-8", true,
+     [](Install& t) { WriteBytes(t.hostProfile, kEarlierProfile + std::string("User=\xE5\xAE\x9E\xE9\xAA\x8C")); },
+     Cause::kProfileInUtf8, L"Office14\\QorvelProfile.ini"},
+    {"shipped profile in UTF-8 with its mark", false,
+     [](Install& t) { WriteBytes(t.shippedProfile, "\xEF\xBB\xBF[CurveInformation]\r\nUser=\xE5\xAE\x9E\xE9\xAA\x8C\xE5\xAE\xA4"); },
+     Cause::kProfileInUtf8, L"安装包\\QorvelProfile.ini"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, Install, testing::ValuesIn(kInstallRows), kRowName);
