@@ -185,6 +185,10 @@ Failure Install(const InstallSet& set, host::Excel& excel) {
     HostAnswers answers;
     if (auto failure = AskHost(excel, answers)) return failure;
     const Places places(answers);
+    logbook::Begin(
+        {places.profile.place, places.profile.stage, places.profile.backup, places.addIn.place,
+         places.addIn.stage, places.addIn.backup, set.addIn, set.profile},
+        {answers.startupFolder});
     Found found;
     if (auto failure = CheckBeforeChanges(set, answers, places, today, found)) return failure;
 

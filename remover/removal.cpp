@@ -64,6 +64,7 @@ Outcome RemoveAll(host::Excel& excel, InstallationLock& lock) {
     std::wstring startupFolder;
     HRESULT read = excel.Connect();
     if (SUCCEEDED(read)) read = excel.ReadText(L"StartupPath", startupFolder);
+    if (SUCCEEDED(read)) logbook::Begin({startupFolder + layout::kAddInName}, {startupFolder});
     outcome.excel = ExcelOf(read, startupFolder);
     logbook::Note(SUCCEEDED(read) ? L"Excel StartupPath：" + startupFolder
                                   : L"Excel 未回答（错误代码 " + Hex(read) + L"）");

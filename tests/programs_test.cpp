@@ -223,6 +223,23 @@ void NameHeldByAnotherAccount(ProgramsTest& t) {
 }
 void AddInHeldOpen(ProgramsTest& t) { t.held.emplace(t.addIn); }
 
+// The log's name is a link to the install set's add-in, which must stay as it is (it is copied
+// into the start-up folder): a hard link, or a symbolic link as Wine has them, made by Unix's ln
+// (Wine's CreateSymbolicLinkW makes none) beside the lab PC's folder, as Wine cannot delete one.
+auto LogLinkedToTheAddIn(bool symbolic) {
+    return [=](ProgramsTest& t) {
+        const std::wstring log = t.root / (symbolic ? L"..\\linked.log" : L"run.log");
+        if (symbolic) {
+            Program(L"Z:\\bin\\ln", L"-sfn programs/安装包/setup.xla ../linked.log", t.root.c_str());
+        } else {
+            CreateHardLinkW(log.c_str(), t.addInSource.c_str(), nullptr);
+        }
+        for (int i = 0; i < 250 && ReadBytes(log) != kAddIn; ++i) Sleep(20);  // ln runs apart
+        ASSERT_EQ(ReadBytes(log), kAddIn) << "no link";
+    };
+}
+void OlderLog(ProgramsTest& t) { WriteBytes(t.root / L"run.log", "an older log\r\n"); }
+
 const WayOut kAnotherRemoval = {"remover, another installation runs",
                                 L"",
                                 AnotherInstallationRuns,
@@ -258,12 +275,23 @@ const WayOut kWaysOut[] = {
      nullptr, 429, L"", {"未能启动", "退出代码：429"}},
     // The log cannot be written: the installation is done all the same, and the code says so.
     {"quiet, the log cannot be written", L"/quiet /log C:\\无\\run.log", kNothing, nullptr, 1622},
+    // A link at the log's name is never written through, nor deleted: no log is written.
+    {"quiet, the log's name a hard link", L"/quiet /log run.log", LogLinkedToTheAddIn(false), nullptr, 1622},
+    {"quiet, the log's name a symbolic link", L"/quiet /log ..\\linked.log", LogLinkedToTheAddIn(true), nullptr, 1622},
+    // Nothing that Setup places or reads is the log, and no log is left where Excel opens files.
+    {"quiet, log at the host profile", L"/quiet /log office14\\qorvelprofile.INI", kNothing, nullptr, 1622},
+    {"quiet, log in the start-up folder", L"/quiet /log Office14\\XLSTART\\setup.log", kNothing, nullptr, 1622},
     {"the usage", L"/?", kNothing, nullptr, 0, L"用法：Setup.exe"},
     {"an unknown switch", L"/silent", kNothing, nullptr, 1639, L"用法：Setup.exe"},
-    {"quiet, an unknown switch", L"/silent /quiet", kNothing, nullptr, 1639},
-    {"remover, quiet, with a log", L"/quiet /log run.log", kNothing, nullptr, 0, L"",
-     {"设置已删除", "删除：", "XLSTART\\Qorv.xla", "退出代码：0"}, L"remover.exe"},
+    {"quiet, an unknown switch", L"/silent /quiet /log run.log", kNothing, nullptr, 1639, L"",
+     {"命令行无效：无法识别的参数：/silent", "用法：Setup.exe", "退出代码：1639"}},
+    // An older log is replaced by a new one, never written into.
+    {"remover, quiet, with a log", L"/quiet /log run.log", OlderLog, nullptr, 0, L"",
+     {"\xEF\xBB\xBFMorvane remover", "设置已删除", "删除：", "XLSTART\\Qorv.xla", "退出代码：0"}, L"remover.exe"},
     {"remover, quiet, the add-in held open", L"/quiet", AddInHeldOpen, nullptr, 1603, L"", {}, L"remover.exe"},
+    // Each log line is one line of printable text.
+    {"remover, Excel's answer with control characters", L"/quiet /log run.log", Answering(L"StartupPath", L"\x1B\x0B\x7F\x85\u2028\u2029"),
+     nullptr, 1603, L"", {"StartupPath：\\x1B\\x0B\\x7F\\x85\\u2028\\u2029"}, L"remover.exe"},
     kAnotherRemoval,
 };
 // clang-format on
