@@ -223,19 +223,18 @@ void NameHeldByAnotherAccount(ProgramsTest& t) {
 }
 void AddInHeldOpen(ProgramsTest& t) { t.held.emplace(t.addIn); }
 
-// The log's name is a link to the install set's add-in, which must stay as it is (it is copied
-// into the start-up folder): a hard link, or a symbolic link as Wine has them, made by Unix's ln
-// (Wine's CreateSymbolicLinkW makes none) beside the lab PC's folder, as Wine cannot delete one.
-auto LogLinkedToTheAddIn(bool symbolic) {
+// The log's name a hard link to the install set's add-in, which must stay as it is (it is copied
+// into the start-up folder).
+void LogHardLinkedToTheAddIn(ProgramsTest& t) {
+    CreateHardLinkW((t.root / L"run.log").c_str(), t.addInSource.c_str(), nullptr);
+}
+// A symbolic link as Wine has them (its CreateSymbolicLinkW makes none), made by Unix's ln beside
+// the lab PC's folder, as Wine cannot delete one: `name`, to `target` there.
+auto UnixLink(const wchar_t* target, const wchar_t* name) {
     return [=](ProgramsTest& t) {
-        const std::wstring log = t.root / (symbolic ? L"..\\linked.log" : L"run.log");
-        if (symbolic) {
-            Program(L"Z:\\bin\\ln", L"-sfn programs/安装包/setup.xla ../linked.log", t.root.c_str());
-        } else {
-            CreateHardLinkW(log.c_str(), t.addInSource.c_str(), nullptr);
-        }
-        for (int i = 0; i < 250 && ReadBytes(log) != kAddIn; ++i) Sleep(20);  // ln runs apart
-        ASSERT_EQ(ReadBytes(log), kAddIn) << "no link";
+        Program(L"Z:\\bin\\ln", std::wstring(L"-sfn ") + target + L" ../" + name, t.root.c_str());
+        for (int i = 0; i < 250 && !fs::exists(t.root / L".." / name); ++i) Sleep(20);  // ln runs apart
+        ASSERT_TRUE(fs::exists(t.root / L".." / name)) << "no link";
     };
 }
 void OlderLog(ProgramsTest& t) { WriteBytes(t.root / L"run.log", "an older log\r\n"); }
@@ -275,9 +274,10 @@ const WayOut kWaysOut[] = {
      nullptr, 429, L"", {"未能启动", "退出代码：429"}},
     // The log cannot be written: the installation is done all the same, and the code says so.
     {"quiet, the log cannot be written", L"/quiet /log C:\\无\\run.log", kNothing, nullptr, 1622},
-    // A link at the log's name is never written through, nor deleted: no log is written.
-    {"quiet, the log's name a hard link", L"/quiet /log run.log", LogLinkedToTheAddIn(false), nullptr, 1622},
-    {"quiet, the log's name a symbolic link", L"/quiet /log ..\\linked.log", LogLinkedToTheAddIn(true), nullptr, 1622},
+    // A link at the log's name or on its way is never written through, nor deleted: no log.
+    {"quiet, the log's name a hard link", L"/quiet /log run.log", LogHardLinkedToTheAddIn, nullptr, 1622},
+    {"quiet, the log's name a symbolic link", L"/quiet /log ..\\linked.log", UnixLink(L"programs/安装包/setup.xla", L"linked.log"), nullptr, 1622},
+    {"quiet, the log in a linked folder", L"/quiet /log ..\\linked\\run.log", UnixLink(L"programs", L"linked"), nullptr, 1622},
     // Nothing that Setup places or reads is the log, and no log is left where Excel opens files.
     {"quiet, log at the host profile", L"/quiet /log office14\\qorvelprofile.INI", kNothing, nullptr, 1622},
     {"quiet, log in the start-up folder", L"/quiet /log Office14\\XLSTART\\setup.log", kNothing, nullptr, 1622},
