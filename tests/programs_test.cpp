@@ -233,7 +233,8 @@ void LogHardLinkedToTheAddIn(ProgramsTest& t) {
 auto UnixLink(const wchar_t* target, const wchar_t* name) {
     return [=](ProgramsTest& t) {
         Program(L"Z:\\bin\\ln", std::wstring(L"-sfn ") + target + L" ../" + name, t.root.c_str());
-        for (int i = 0; i < 250 && !fs::exists(t.root / L".." / name); ++i) Sleep(20);  // ln runs apart
+        // ln runs on its own, as Wine does not wait for a Unix program.
+        for (int i = 0; i < 250 && !fs::exists(t.root / L".." / name); ++i) Sleep(20);
         ASSERT_TRUE(fs::exists(t.root / L".." / name)) << "no link";
     };
 }
