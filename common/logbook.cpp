@@ -78,8 +78,9 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Whether `path` lies in `folder`, at any depth.
+// Whether `path` lies in `folder`, at any depth; nothing lies in a folder without a name.
 bool Within(const std::wstring& path, std::wstring folder) {
+    if (folder.empty()) return false;
     if (folder.back() != L'\\') folder += L'\\';
     return path.size() > folder.size() &&
            SameText(std::wstring_view(path).substr(0, folder.size()), folder);
