@@ -16,7 +16,8 @@ inline constexpr int kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
 inline constexpr int kAnotherRuns = 1618;  // ERROR_INSTALL_ALREADY_RUNNING
 // Either program: done, but the log asked for (/log) could not be written.
 inline constexpr int kLogFailed = 1622;  // ERROR_INSTALL_LOG_FAILURE
-// Either program: an unknown switch, or /log without a file name; nothing was changed.
+// Either program: a command line that cannot be run (an unknown switch, /log without a file name
+// or given twice, /? beside other switches); nothing was changed.
 inline constexpr int kInvalidCommandLine = 1639;  // ERROR_INVALID_COMMAND_LINE
 // Any other code of Setup is the error number of the report it showed (53, 61, 70, ...).
 

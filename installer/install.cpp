@@ -228,6 +228,10 @@ Failure Install(const InstallSet& set, host::Excel& excel, const Options& option
     }
     forEveryAccount = options.allUsers || ForEveryAccountAlready(answers);
     const Places places(answers);
+    logbook::Begin(
+        {places.profile.place, places.profile.stage, places.profile.backup, places.addIn.place,
+         places.addIn.stage, places.addIn.backup, set.addIn, set.profile},
+        {answers.startupFolder});
     Found found;
     if (auto failure = CheckBeforeChanges(set, answers, places, today, found)) return failure;
 

@@ -36,8 +36,9 @@ constexpr wchar_t kUsage[] =
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
     HardenDllSearch();
     const CommandLine line = ParseCommandLine(__argc - 1, __wargv + 1);
-    if (line.action != CommandLine::kRun) return ExplainUsage(line, kUsage, kTitle);
     if (!line.logFile.empty()) logbook::Open(line.logFile, L"Setup", commandLine);
+    if (line.action != CommandLine::kRun)
+        return logbook::Ending(ExplainUsage(line, kUsage, kTitle));
     InstallationLock lock(InstallationLock::Taker::kSetup);
     if (!lock.taken()) {
         logbook::Note(std::wstring(L"提示：") + kAlreadyRunning);

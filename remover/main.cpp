@@ -26,8 +26,9 @@ constexpr wchar_t kUsage[] =
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
     HardenDllSearch();
     const CommandLine line = ParseCommandLine(__argc - 1, __wargv + 1);
-    if (line.action != CommandLine::kRun) return ExplainUsage(line, kUsage, L"提示");
     if (!line.logFile.empty()) logbook::Open(line.logFile, L"remover", commandLine);
+    if (line.action != CommandLine::kRun)
+        return logbook::Ending(ExplainUsage(line, kUsage, L"提示"));
     ComApartment com;
     return MainMode::Main(instance, showCommand, line.quiet,
                           {.allUsers = line.allUsers, .administrator = HasAdministratorRights()});

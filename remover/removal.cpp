@@ -111,6 +111,10 @@ Outcome RemoveAll(host::Excel& excel, InstallationLock& lock, const Options& opt
     HRESULT read = S_OK;
     outcome.excel = options.allUsers ? FindExcel(folder, startupFolder)
                                      : AskExcel(excel, folder, startupFolder, read);
+    if (outcome.excel == Excel::kAnswered) {
+        logbook::Begin({startupFolder + layout::kAddInName, folder + layout::kHostProfileName},
+                       {startupFolder});
+    }
     // The user closed the window while Excel was asked: nothing is changed.
     if (host::FaultOf(read) == host::Fault::kStopped) return {.stopped = true};
     if (!lock.StillAlone()) return {.anotherRuns = true};

@@ -222,6 +222,23 @@ void NameHeldByAnotherAccount(ProgramsTest& t) {
 }
 void AddInHeldOpen(ProgramsTest& t) { t.held.emplace(t.addIn); }
 
+// The log's name a hard link to the install set's add-in, which must stay as it is (it is copied
+// into the start-up folder).
+void LogHardLinkedToTheAddIn(ProgramsTest& t) {
+    CreateHardLinkW((t.root / L"run.log").c_str(), t.addInSource.c_str(), nullptr);
+}
+// A symbolic link as Wine has them (its CreateSymbolicLinkW makes none), made by Unix's ln beside
+// the lab PC's folder, as Wine cannot delete one: `name`, to `target` there.
+auto UnixLink(const wchar_t* target, const wchar_t* name) {
+    return [=](ProgramsTest& t) {
+        Program(L"Z:\\bin\\ln", std::wstring(L"-sfn ") + target + L" ../" + name, t.root.c_str());
+        // ln runs on its own, as Wine does not wait for a Unix program.
+        for (int i = 0; i < 250 && !fs::exists(t.root / L".." / name); ++i) Sleep(20);
+        ASSERT_TRUE(fs::exists(t.root / L".." / name)) << "no link";
+    };
+}
+void OlderLog(ProgramsTest& t) { WriteBytes(t.root / L"run.log", "an older log\r\n"); }
+
 const WayOut kAnotherRemoval = {"remover, another installation runs",
                                 L"",
                                 AnotherInstallationRuns,
@@ -257,17 +274,29 @@ const WayOut kWaysOut[] = {
      nullptr, 429, L"", {"未能启动", "退出代码：429"}},
     // The log cannot be written: the installation is done all the same, and the code says so.
     {"quiet, the log cannot be written", L"/quiet /log C:\\无\\run.log", kNothing, nullptr, 1622},
+    // A link at the log's name or on its way is never written through, nor deleted: no log.
+    {"quiet, the log's name a hard link", L"/quiet /log run.log", LogHardLinkedToTheAddIn, nullptr, 1622},
+    {"quiet, the log's name a symbolic link", L"/quiet /log ..\\linked.log", UnixLink(L"programs/安装包/setup.xla", L"linked.log"), nullptr, 1622},
+    {"quiet, the log in a linked folder", L"/quiet /log ..\\linked\\run.log", UnixLink(L"programs", L"linked"), nullptr, 1622},
+    // Nothing that Setup places or reads is the log, and no log is left where Excel opens files.
+    {"quiet, log at the host profile", L"/quiet /log office14\\qorvelprofile.INI", kNothing, nullptr, 1622},
+    {"quiet, log in the start-up folder", L"/quiet /log Office14\\XLSTART\\setup.log", kNothing, nullptr, 1622},
     {"the usage", L"/?", kNothing, nullptr, 0, L"用法：Setup.exe"},
     {"an unknown switch", L"/silent", kNothing, nullptr, 1639, L"用法：Setup.exe"},
-    {"quiet, an unknown switch", L"/silent /quiet", kNothing, nullptr, 1639},
-    {"remover, quiet, with a log", L"/quiet /log run.log", kNothing, nullptr, 0, L"",
-     {"设置已删除", "删除：", "XLSTART\\Qorv.xla", "退出代码：0"}, L"remover.exe"},
+    {"quiet, an unknown switch", L"/silent /quiet /log run.log", kNothing, nullptr, 1639, L"",
+     {"命令行无效：无法识别的参数：/silent", "用法：Setup.exe", "退出代码：1639"}},
+    // An older log is replaced by a new one, never written into.
+    {"remover, quiet, with a log", L"/quiet /log run.log", OlderLog, nullptr, 0, L"",
+     {"\xEF\xBB\xBFMorvane remover", "设置已删除", "删除：", "XLSTART\\Qorv.xla", "退出代码：0"}, L"remover.exe"},
     {"remover, quiet, the add-in held open", L"/quiet", AddInHeldOpen, nullptr, 1603, L"", {}, L"remover.exe"},
     // For every account, as a deployment tool runs them: Excel is never started.
     {"quiet, for every account", L"/allusers /quiet /log run.log",
      Registering(L"excel14.exe", L"\"{}\" /automation"), nullptr, 0, L"", {"退出代码：0"}, L"Setup.exe", 0},
     {"remover, quiet, for every account", L"/ALLUSERS /quiet", Registering(L"excel16.exe", L"{}"),
      nullptr, 0, L"", {}, L"remover.exe"},
+    // Each log line is one line of printable text.
+    {"remover, Excel's answer with control characters", L"/quiet /log run.log", Answering(L"StartupPath", L"\x1B\x0B\x7F\x85\u2028\u2029"),
+     nullptr, 1603, L"", {"StartupPath：\\x1B\\x0B\\x7F\\x85\\u2028\\u2029"}, L"remover.exe"},
     kAnotherRemoval,
 };
 // clang-format on

@@ -287,7 +287,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Lock, testing::ValuesIn(kLockRows), kRowName);
 
 void PrintTo(const CommandLine& line, std::ostream* out) {
     *out << "{action " << line.action << (line.quiet ? ", quiet" : "") << ", log \""
-         << Utf8(line.logFile) << "\"}";
+         << Utf8(line.logFile) << (line.allUsers ? "\", all users" : "\"") << ", fault \""
+         << Utf8(line.fault) << "\"}";
 }
 
 namespace {
@@ -300,17 +301,23 @@ TEST_P(CommandLines, SayWhatToDo) {
               GetParam().gives);
 }
 // clang-format off
+constexpr auto kRun = CommandLine::kRun, kUsage = CommandLine::kUsage, kInvalid = CommandLine::kInvalid;
 const CommandLines::ParamType kCommandLines[] = {
-    {"quiet", {L"/quiet"}, {CommandLine::kRun, true, L""}},
-    {"quiet with a dash, in capitals", {L"-QUIET"}, {CommandLine::kRun, true, L""}},
-    {"log", {L"/Log", L"C:\\安装 日志.txt"}, {CommandLine::kRun, false, L"C:\\安装 日志.txt"}},
-    {"log with a colon", {L"/quiet", L"-LOG:x.log"}, {CommandLine::kRun, true, L"x.log"}},
-    {"log without a file", {L"/quiet", L"/log"}, {CommandLine::kInvalid, true, L""}},
-    {"usage", {L"/?"}, {CommandLine::kUsage, false, L""}},
-    {"usage, quietly", {L"-?", L"/quiet"}, {CommandLine::kUsage, true, L""}},
-    {"unknown switch", {L"/silent"}, {CommandLine::kInvalid, false, L""}},
-    {"a word", {L"quiet"}, {CommandLine::kInvalid, false, L""}},
-    {"for every account", {L"-AllUsers", L"/quiet"}, {CommandLine::kRun, true, L"", true}},
+    {"quiet", {L"/quiet"}, {kRun, true, L"", false, L""}},
+    {"quiet with a dash, in capitals", {L"-QUIET"}, {kRun, true, L"", false, L""}},
+    {"log", {L"/Log", L"C:\\安装 日志.txt"}, {kRun, false, L"C:\\安装 日志.txt", false, L""}},
+    {"log with a colon", {L"/quiet", L"-LOG:x.log"}, {kRun, true, L"x.log", false, L""}},
+    {"all users", {L"-ALLUSERS", L"/allusers"}, {kRun, false, L"", true, L""}},
+    {"log without a file", {L"/quiet", L"/log"}, {kInvalid, true, L"", false, L"“/log”后面没有可用的文件名"}},
+    // What `/log %LOG% /quiet` becomes when LOG is empty: the switch stays one.
+    {"log followed by a switch", {L"/log", L"/quiet"}, {kInvalid, true, L"", false, L"“/log”后面没有可用的文件名"}},
+    // `/log "C:\lab\" /quiet`, as the C runtime reads it.
+    {"log name with a quote", {L"/log", L"C:\\lab\" /quiet"}, {kInvalid, true, L"", false, L"“/log”后面没有可用的文件名：C:\\lab\" /quiet"}},
+    {"log twice", {L"/log:a.log", L"/log", L"b.log"}, {kInvalid, false, L"a.log", false, L"“/log”不止一次"}},
+    {"usage", {L"/?"}, {kUsage, false, L"", false, L""}},
+    {"usage with another switch", {L"-?", L"/quiet"}, {kInvalid, true, L"", false, L"“/?”须单独使用"}},
+    {"unknown switch", {L"/silent"}, {kInvalid, false, L"", false, L"无法识别的参数：/silent"}},
+    {"a word", {L"quiet"}, {kInvalid, false, L"", false, L"无法识别的参数：quiet"}},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, CommandLines, testing::ValuesIn(kCommandLines), kRowName);
