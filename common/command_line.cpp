@@ -83,11 +83,24 @@ CommandLine ParseCommandLine(int count, const wchar_t* const* arguments) {
     return line;
 }
 
-int ExplainUsage(const CommandLine& line, const wchar_t* text, const wchar_t* caption) {
+std::wstring ExitCodesText(exit_code::Program program) {
+    std::wstring text = L"退出代码：";
+    for (const exit_code::Meaning& meaning : exit_code::kMeanings) {
+        if (!(meaning.program & program)) continue;
+        wchar_t code[16];
+        wsprintfW(code, L"%d ", meaning.code);
+        text += code + std::wstring(meaning.text) + L"；";
+    }
+    text.back() = L'。';
+    if (program == exit_code::kSetup) text.back() = L'；', text += L"其他值为错误提示中的错误号。";
+    return text;
+}
+
+int ExplainUsage(const CommandLine& line, const std::wstring& text, const wchar_t* caption) {
     if (line.action == CommandLine::kInvalid) logbook::Note(L"命令行无效：" + line.fault);
     std::wstring usage = text;
     for (wchar_t& c : usage) c = c == L'\t' ? L' ' : c;
     logbook::Note(usage);
-    if (!line.quiet) MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
+    if (!line.quiet) MessageBoxW(nullptr, text.c_str(), caption, MB_OK | MB_ICONINFORMATION);
     return line.action == CommandLine::kUsage ? exit_code::kDone : exit_code::kInvalidCommandLine;
 }

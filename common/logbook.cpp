@@ -188,7 +188,7 @@ void Open(const std::wstring& name, const wchar_t* program, const wchar_t* comma
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     Note(std::wstring(L"Morvane ") + program + L" " + TEXT(QORVEL_VERSION_TEXT));
     Note(std::wstring(L"时间：") + time);
-    Note(L"帐户：" + Account() + (Elevated() ? L"（以管理员身份运行）" : L"（未提升权限）"));
+    Note(L"账户：" + Account() + (Elevated() ? L"（以管理员身份运行）" : L"（未提升权限）"));
     Note(std::wstring(L"程序：") + self);
     Note(std::wstring(L"命令行：") + commandLine);
 }

@@ -23,11 +23,8 @@ constexpr wchar_t kUsage[] =
     L"用法：Setup.exe [/allusers] [/quiet] [/log 文件] [/?]\n\n"
     L"/allusers\t为本机所有账户安装（放入 Excel 程序文件夹中的 XLSTART），不启动 Excel。\n"
     L"/quiet\t不显示窗口和任何提示，直接安装，以退出代码报告结果。\n"
-    L"/log 文件\t把安装的经过写入该文件（UTF-8 文本）。\n"
-    L"/?\t显示本说明，不安装。\n\n"
-    L"退出代码：0 安装完成；1602 用户取消；1603 以系统账户运行而未加 /allusers；1618 "
-    L"另一个安装或卸载程序正在运行；"
-    L"1622 安装完成，但日志无法写入；1639 命令行无效；其他值为错误提示中的错误号。";
+    L"/log 文件\t把安装过程记录到该文件（UTF-8 文本）。\n"
+    L"/?\t显示本说明，不安装。\n\n";
 
 }  // namespace
 
@@ -38,7 +35,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     const CommandLine line = ParseCommandLine(__argc - 1, __wargv + 1);
     if (!line.logFile.empty()) logbook::Open(line.logFile, L"Setup", commandLine);
     if (line.action != CommandLine::kRun)
-        return logbook::Ending(ExplainUsage(line, kUsage, kTitle));
+        return logbook::Ending(
+            ExplainUsage(line, kUsage + ExitCodesText(exit_code::kSetup), kTitle));
     InstallationLock lock(InstallationLock::Taker::kSetup);
     if (!lock.taken()) {
         logbook::Note(std::wstring(L"提示：") + kAlreadyRunning);
@@ -59,8 +57,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
             install::Run(install::InstallSet::OfThisProgram(), excel, options).failure);
     } else {
         fLanguage form(excel, options);
-        if (!form.Show(instance, showCommand)) return 1;
-        exitCode = ui::RunMessageLoop(form.handle());
+        if (form.Show(instance, showCommand)) {
+            exitCode = ui::RunMessageLoop(form.handle());
+        } else {
+            logbook::Note(L"无法显示安装窗口，未安装。");
+            exitCode = exit_code::kSomethingRemains;
+        }
     }
     exitCode = logbook::Ending(exitCode);
     lock.Release();

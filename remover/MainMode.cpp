@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "Form1.h"
+#include "exit_codes.h"
 #include "MainMode.h"
 #include "host.h"
 #include "lock.h"
@@ -14,7 +15,10 @@ int Main(HINSTANCE instance, int showCommand, bool quiet, const removal::Options
     // The notice shows at once: asking the host may take seconds, and the window answers
     // meanwhile.
     Form1 notice;
-    if (!quiet && !notice.Show(instance, showCommand)) return 1;
+    if (!quiet && !notice.Show(instance, showCommand)) {
+        logbook::Note(L"无法显示提示窗口，未做任何更改。");
+        return logbook::Ending(exit_code::kSomethingRemains);
+    }
     host::Excel excel;  // the host application object, held until the program ends
     removal::Outcome outcome;
     {

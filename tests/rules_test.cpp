@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <regex>
+#include <set>
 #include <set>
 
 #include <gmock/gmock.h>
@@ -11,6 +13,7 @@
 
 #include "command_line.h"
 #include "dll_search.h"
+#include "exit_codes.h"
 #include "fLanguage.h"
 #include "files.h"
 #include "errors.h"
@@ -331,6 +334,46 @@ TEST(DllSearch, ADllOnlyBesideTheProgramIsNotLoadedByName) {
     FreeLibrary(before);
     HardenDllSearch();
     EXPECT_EQ(LoadLibraryW(L"planted_dll.dll"), nullptr);
+}
+
+// The exit codes that the README and the administrator's note list for administrators are the
+// programs' own: those of exit_code::kMeanings, and Setup's error numbers, no more and no less.
+std::set<std::string> Listed(const std::string& text, const char* pattern) {
+    std::set<std::string> listed;
+    const std::regex row(pattern);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), row); it != std::sregex_iterator();
+         ++it) {
+        const std::string who = (*it)[1];
+        for (const char* program : {"Setup", "remover"}) {
+            if (who == program || who == "both" || who.empty()) listed.insert(program + (" " + (*it)[2].str()));
+        }
+    }
+    return listed;
+}
+TEST(ExitCodes, AreTheOnesTheDocumentsList) {
+    std::set<std::string> own, setup;
+    for (const exit_code::Meaning& meaning : exit_code::kMeanings) {
+        for (const auto program : {exit_code::kSetup, exit_code::kRemover}) {
+            if (meaning.program & program) {
+                own.insert((program == exit_code::kSetup ? "Setup " : "remover ") +
+                           std::to_string(meaning.code));
+            }
+        }
+    }
+    for (int cause = 0; cause < 100; ++cause) {
+        own.insert("Setup " + std::to_string(install::NumberOf(static_cast<install::Cause>(cause))));
+    }
+    const fs::path source = fs::path(L"Z:" QORVEL_SOURCE_DIR).make_preferred();
+    EXPECT_EQ(Listed(ReadBytes(source / "README.md"), R"(\n\| (both|Setup|remover) \| (\d+) \|)"), own);
+    // The note lists each code at the start of a line of its exit codes' part, and says in words
+    // whom it concerns.
+    const std::string note = ReadBytes(source / "package/README.txt.in");
+    const auto Codes = [](const std::set<std::string>& listed) {
+        std::set<std::string> codes;
+        for (const std::string& one : listed) codes.insert(one.substr(one.find(' ') + 1));
+        return codes;
+    };
+    EXPECT_EQ(Codes(Listed(note.substr(note.find("退出代码（")), R"(\n  ()(\d+) {2,})")), Codes(own));
 }
 
 }  // namespace
