@@ -103,13 +103,18 @@ public:
 
 // A way out of a program, started with `arguments` in the lab PC's folder (where run.log is the
 // log that a row asks for).
+// What follows for the add-in: installed (with the host profile's keys), removed, or nothing
+// changed in Excel's folders.
+enum Follows { kInstalled, kRemoved, kUnchanged };
+
 struct WayOut {
     const char* name;
     const wchar_t* arguments;
     std::function<void(ProgramsTest&)> arrange;
     // What the user does in Setup's window (or nothing, in the remover's); null: no window.
     std::function<void(ProgramsTest&, HWND window)> act;
-    DWORD exitCode;  // 0: done (1622: done, without its log; 0 for /?: nothing done), 1602, ...
+    Follows follows;
+    DWORD exitCode;
     const wchar_t* says = L"";  // how the message at the end starts; empty: none is shown
     std::vector<const char*> logged = {};  // what the log says, among the rest
     const wchar_t* exe = L"Setup.exe";     // of the install set, or a complete path
@@ -156,10 +161,8 @@ TEST_P(WhatFollows, AndTheExitCodeSaysHowItEnded) {
     EXPECT_TRUE(!window || LockFreeSoonAfter(window));
     EXPECT_EQ(program->WaitForExit(), row.exitCode);
     held.reset();
-    const bool usage = std::wstring_view(row.arguments).find(L'?') != std::wstring_view::npos;
-    const bool done = (row.exitCode == 0 || row.exitCode == 1622) && !usage;
-    if (done && setup) {
-        const std::string set = exe.parent_path() == L"R:\\" ? "R:\\" : Cp936(installSet);
+    if (row.follows == kInstalled) {
+        const std::string set = Cp936(exe.parent_path().wstring());  // "R:\" at a drive's root
         EXPECT_THAT(LinesOf(ReadBytes(hostProfile)),
                     testing::IsSupersetOf({"FilePath=" + set + "\\Qorvel.xltm",
                                            "DtPath=" + set + "\\Data\\Qorvel.mdb"}));
@@ -167,7 +170,9 @@ TEST_P(WhatFollows, AndTheExitCodeSaysHowItEnded) {
     } else if (setup) {
         EXPECT_THAT(TreeOf(excel), testing::ElementsAre(Key("XLSTART"), Key("XLSTART\\Qorv.xla")));
     }
-    EXPECT_EQ(ReadBytes(addIn), !done ? kEarlierAddIn : setup ? kAddIn : "<missing>");
+    EXPECT_EQ(ReadBytes(addIn), row.follows == kInstalled ? kAddIn
+                                : row.follows == kRemoved ? "<missing>"
+                                                          : kEarlierAddIn);
     const std::string log = ReadBytes(root / L"run.log");
     // UTF-8 with its mark, which Notepad on Windows 7 needs to show the Chinese texts.
     if (!row.logged.empty()) {
@@ -243,60 +248,58 @@ const WayOut kAnotherRemoval = {"remover, another installation runs",
                                 L"",
                                 AnotherInstallationRuns,
                                 kRead,
+                                kUnchanged,
                                 1618,
                                 L"另一个安装或卸载程序",
                                 {},
                                 L"remover.exe"};
 
-const WayOut kPlainInstallation = {"Esc, then Enter",
-                                   L"/log run.log",
-                                   kNothing,
-                                   EscThenEnter,
-                                   0,
-                                   kCompleted,
-                                   {"Excel Version：14.0", "退出代码：0"}};
+const WayOut kPlainInstallation = {"Esc, then Enter", L"/log run.log",
+                                   kNothing,          EscThenEnter,
+                                   kInstalled,        0,
+                                   kCompleted,        {"Excel Version：14.0", "退出代码：0"}};
 
 // clang-format off
 const WayOut kWaysOut[] = {
     kPlainInstallation,
-    {"install set at a drive root", L"", InstallSetAtADriveRoot, kEnter, 0, kCompleted, {}, L"R:\\Setup.exe"},
-    {"Cancel pressed and released off it, Enter", L"", kNothing, CancelPressedOffItThenEnter, 1602},
+    {"install set at a drive root", L"", InstallSetAtADriveRoot, kEnter, kInstalled, 0, kCompleted, {}, L"R:\\Setup.exe"},
+    {"Cancel pressed and released off it, Enter", L"", kNothing, CancelPressedOffItThenEnter, kUnchanged, 1602},
     // Setup still ends within seconds, and holds no lock after its window has gone.
-    {"host hangs when let go", L"", Answering(L"HangOnRelease", L"1"), kEnter, 0, kCompleted},
+    {"host hangs when let go", L"", Answering(L"HangOnRelease", L"1"), kEnter, kInstalled, 0, kCompleted},
     // An administrator's command lines: /quiet installs as OK would, with nothing shown.
-    {"quiet, with a log", L"/quiet /log run.log", kNothing, nullptr, 0, L"",
+    {"quiet, with a log", L"/quiet /log run.log", kNothing, nullptr, kInstalled, 0, L"",
      {"Excel StartupPath：", "放入：", "XLSTART\\Qorv.xla", "安装完毕", "退出代码：0"}},
-    {"quiet, another installation runs", L"-QUIET /LOG run.log", AnotherInstallationRuns, nullptr,
+    {"quiet, another installation runs", L"-QUIET /LOG run.log", AnotherInstallationRuns, nullptr, kUnchanged,
      1618, L"", {"另一个安装或卸载程序正在运行", "退出代码：1618"}},
-    {"another installation runs", L"", AnotherInstallationRuns, nullptr, 1618, L"另一个安装或卸载程序"},
-    {"quiet, another account holds the lock's name", L"/quiet", NameHeldByAnotherAccount, nullptr, 1618},
+    {"another installation runs", L"", AnotherInstallationRuns, nullptr, kUnchanged, 1618, L"另一个安装或卸载程序"},
+    {"quiet, another account holds the lock's name", L"/quiet", NameHeldByAnotherAccount, nullptr, kUnchanged, 1618},
     {"quiet, Excel does not start", L"/quiet /log run.log", Answering(L"CreateFails", L"80080005"),
-     nullptr, 429, L"", {"未能启动", "退出代码：429"}},
+     nullptr, kUnchanged, 429, L"", {"未能启动", "退出代码：429"}},
     // The log cannot be written: the installation is done all the same, and the code says so.
-    {"quiet, the log cannot be written", L"/quiet /log C:\\无\\run.log", kNothing, nullptr, 1622},
+    {"quiet, the log cannot be written", L"/quiet /log C:\\无\\run.log", kNothing, nullptr, kInstalled, 1622},
     // A link at the log's name or on its way is never written through, nor deleted: no log.
-    {"quiet, the log's name a hard link", L"/quiet /log run.log", LogHardLinkedToTheAddIn, nullptr, 1622},
-    {"quiet, the log's name a symbolic link", L"/quiet /log ..\\linked.log", UnixLink(L"programs/安装包/setup.xla", L"linked.log"), nullptr, 1622},
-    {"quiet, the log in a linked folder", L"/quiet /log ..\\linked\\run.log", UnixLink(L"programs", L"linked"), nullptr, 1622},
+    {"quiet, the log's name a hard link", L"/quiet /log run.log", LogHardLinkedToTheAddIn, nullptr, kInstalled, 1622},
+    {"quiet, the log's name a symbolic link", L"/quiet /log ..\\linked.log", UnixLink(L"programs/安装包/setup.xla", L"linked.log"), nullptr, kInstalled, 1622},
+    {"quiet, the log in a linked folder", L"/quiet /log ..\\linked\\run.log", UnixLink(L"programs", L"linked"), nullptr, kInstalled, 1622},
     // Nothing that Setup places or reads is the log, and no log is left where Excel opens files.
-    {"quiet, log at the host profile", L"/quiet /log office14\\qorvelprofile.INI", kNothing, nullptr, 1622},
-    {"quiet, log in the start-up folder", L"/quiet /log Office14\\XLSTART\\setup.log", kNothing, nullptr, 1622},
-    {"the usage", L"/?", kNothing, nullptr, 0, L"用法：Setup.exe"},
-    {"an unknown switch", L"/silent", kNothing, nullptr, 1639, L"用法：Setup.exe"},
-    {"quiet, an unknown switch", L"/silent /quiet /log run.log", kNothing, nullptr, 1639, L"",
+    {"quiet, log at the host profile", L"/quiet /log office14\\qorvelprofile.INI", kNothing, nullptr, kInstalled, 1622},
+    {"quiet, log in the start-up folder", L"/quiet /log Office14\\XLSTART\\setup.log", kNothing, nullptr, kInstalled, 1622},
+    {"the usage", L"/?", kNothing, nullptr, kUnchanged, 0, L"用法：Setup.exe"},
+    {"an unknown switch", L"/silent", kNothing, nullptr, kUnchanged, 1639, L"用法：Setup.exe"},
+    {"quiet, an unknown switch", L"/silent /quiet /log run.log", kNothing, nullptr, kUnchanged, 1639, L"",
      {"命令行无效：无法识别的参数：/silent", "用法：Setup.exe", "退出代码：1639"}},
     // An older log is replaced by a new one, never written into.
-    {"remover, quiet, with a log", L"/quiet /log run.log", OlderLog, nullptr, 0, L"",
+    {"remover, quiet, with a log", L"/quiet /log run.log", OlderLog, nullptr, kRemoved, 0, L"",
      {"\xEF\xBB\xBFMorvane remover", "设置已删除", "删除：", "XLSTART\\Qorv.xla", "退出代码：0"}, L"remover.exe"},
-    {"remover, quiet, the add-in held open", L"/quiet", AddInHeldOpen, nullptr, 1603, L"", {}, L"remover.exe"},
+    {"remover, quiet, the add-in held open", L"/quiet", AddInHeldOpen, nullptr, kUnchanged, 1603, L"", {}, L"remover.exe"},
     // For every account, as a deployment tool runs them: Excel is never started.
     {"quiet, for every account", L"/allusers /quiet /log run.log",
-     Registering(L"excel14.exe", L"\"{}\" /automation"), nullptr, 0, L"", {"退出代码：0"}, L"Setup.exe", 0},
+     Registering(L"excel14.exe", L"\"{}\" /automation"), nullptr, kInstalled, 0, L"", {"退出代码：0"}, L"Setup.exe", 0},
     {"remover, quiet, for every account", L"/ALLUSERS /quiet", Registering(L"excel16.exe", L"{}"),
-     nullptr, 0, L"", {}, L"remover.exe"},
+     nullptr, kRemoved, 0, L"", {}, L"remover.exe"},
     // Each log line is one line of printable text.
     {"remover, Excel's answer with control characters", L"/quiet /log run.log", Answering(L"StartupPath", L"\x1B\x0B\x7F\x85\u2028\u2029"),
-     nullptr, 1603, L"", {"StartupPath：\\x1B\\x0B\\x7F\\x85\\u2028\\u2029"}, L"remover.exe"},
+     nullptr, kUnchanged, 1603, L"", {"StartupPath：\\x1B\\x0B\\x7F\\x85\\u2028\\u2029"}, L"remover.exe"},
     kAnotherRemoval,
 };
 // clang-format on
@@ -340,16 +343,16 @@ void CloseWhileTheHostHangs(ProgramsTest&, HWND w) {
 // clang-format off
 const WayOut kLocalServerWaysOut[] = {
     {"host slow to start, OK clicked twice", L"", Answering(L"StartDelay", L"3"),
-     OkClickedTwiceWhileTheHostStarts, 0, kCompleted},
+     OkClickedTwiceWhileTheHostStarts, kInstalled, 0, kCompleted},
     {"host hangs, the close command", L"", Answering(L"HangOnRead", L"Version"),
-     CloseWhileTheHostHangs, 1602},
-    {"host ends during Version", L"", Answering(L"ExitOnRead", L"Version"), kEnter, 462,
+     CloseWhileTheHostHangs, kUnchanged, 1602},
+    {"host ends during Version", L"", Answering(L"ExitOnRead", L"Version"), kEnter, kUnchanged, 462,
      L"运行时错误 '462'：\n\nMicrosoft Excel 意外结束"},
-    {"remover, Excel slow to start", L"", Answering(L"StartDelay", L"6"), kRead, 0, L"Morvane", {},
+    {"remover, Excel slow to start", L"", Answering(L"StartDelay", L"6"), kRead, kRemoved, 0, L"Morvane", {},
      L"remover.exe"},
     // Closed while Excel is asked, the remover changes nothing.
     {"remover, the close command while Excel hangs", L"/log run.log",
-     Answering(L"HangOnRead", L"StartupPath"), CloseWhileTheHostHangs, 1602, L"",
+     Answering(L"HangOnRead", L"StartupPath"), CloseWhileTheHostHangs, kUnchanged, 1602, L"",
      {"取消", "退出代码：1602"}, L"remover.exe"},
 };
 // clang-format on
