@@ -74,7 +74,7 @@ struct BusyRow {
     size_t tries;       // 0: as many as fit in the busy wait
 };
 using BusyWait = testing::TestWithParam<BusyRow>;
-TEST_P(BusyWait, RejectedCallsAreRepeatedForUpToThirtySeconds) {
+TEST_P(BusyWait, RejectedCallsAreRepeatedUntilTheBusyLimit) {
     const BusyRow& row = GetParam();
     FakeClock clock;
     std::vector<DWORD> tries;  // when each try started
