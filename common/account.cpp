@@ -22,3 +22,13 @@ bool HasAdministratorRights() {
     return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
            CheckTokenMembership(nullptr, administrators, &member) && member;
 }
+
+bool CanBeElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    const UniqueHandle owned(token);
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+           type == TokenElevationTypeLimited;
+}

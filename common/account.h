@@ -7,3 +7,7 @@ bool IsServiceAccount();
 
 // Whether the program runs with administrator rights: elevated, or where nothing is to elevate.
 bool HasAdministratorRights();
+
+// Whether Windows would run this program with administrator rights once the user consents: the
+// account is an administrator's, running without them (User Account Control's filtered token).
+bool CanBeElevated();

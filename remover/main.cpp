@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdlib>
+#include <optional>
 
 #include "MainMode.h"
 #include "account.h"
@@ -18,6 +21,33 @@ constexpr wchar_t kUsage[] =
     L"/log 文件\t把移除过程记录到该文件（UTF-8 文本）。\n"
     L"/?\t显示本说明，不移除。\n\n";
 
+// Apps & features runs "remover.exe /allusers" as the user's program, without administrator rights:
+// where Windows would give them once the user consents, the removal runs again with them, in a
+// process of its own, and this one ends as that one did. Nothing where it could not be started
+// (the user declined): this one then says that it must run as administrator.
+std::optional<DWORD> RunElevated(const wchar_t* arguments) {
+    wchar_t self[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    // Loaded only here, from the system folder: the remover imports nothing of the shell.
+    const HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const auto execute = reinterpret_cast<BOOL(WINAPI*)(SHELLEXECUTEINFOW*)>(
+        reinterpret_cast<void*>(shell ? GetProcAddress(shell, "ShellExecuteExW") : nullptr));
+    if (length == 0 || length >= MAX_PATH || !execute) return std::nullopt;
+    SHELLEXECUTEINFOW run = {};
+    run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    run.lpVerb = L"runas";
+    run.lpFile = self;
+    run.lpParameters = arguments;
+    run.nShow = SW_SHOWNORMAL;
+    if (!execute(&run) || !run.hProcess) return std::nullopt;
+    const UniqueHandle process(run.hProcess);
+    DWORD code = exit_code::kElevationRequired;
+    WaitForSingleObject(process.get(), INFINITE);
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
@@ -27,7 +57,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     if (line.action != CommandLine::kRun)
         return logbook::Ending(
             ExplainUsage(line, kUsage + ExitCodesText(exit_code::kRemover), L"提示"));
+    const bool administrator = HasAdministratorRights();
+    if (line.allUsers && !administrator && !line.quiet && CanBeElevated()) {
+        if (const auto elevated = RunElevated(commandLine)) return static_cast<int>(*elevated);
+    }
     ComApartment com;
     return MainMode::Main(instance, showCommand, line.quiet,
-                          {.allUsers = line.allUsers, .administrator = HasAdministratorRights()});
+                          {.allUsers = line.allUsers, .administrator = administrator});
 }
