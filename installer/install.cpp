@@ -264,10 +264,7 @@ Outcome Run(const InstallSet& set, host::Excel& excel, const Options& options) {
     Outcome outcome;
     outcome.failure = Install(set, excel, options, outcome.forEveryAccount);
     if (!outcome.failure) {
-        if (const std::wstring why = ListInAppsAndFeatures(set, outcome.forEveryAccount);
-            !why.empty()) {
-            logbook::Note(why);
-        }
+        ListInAppsAndFeatures(set, outcome.forEveryAccount);
         if (outcome.forEveryAccount) outcome.accountCopies = RemoveAccountCopies();
     }
     if (outcome.failure) logbook::Note(ErrorLogLine(*outcome.failure));
@@ -288,6 +285,5 @@ std::wstring FinalMessage(const Outcome& outcome) {
     list(L"\n\n以下副本未能删除，请手动删除：", outcome.accountCopies.left);
     return text;
 }
-
 
 }  // namespace install

@@ -4,6 +4,7 @@
 
 #include "file_ops.h"
 #include "layout.h"
+#include "logbook.h"
 #include "scoped.h"
 #include "text.h"
 #include "uninstall_entry.h"
@@ -36,10 +37,10 @@ DWORD KilobytesIn(const std::wstring& folder) {
 
 }  // namespace
 
-std::wstring ListInAppsAndFeatures(const InstallSet& set, bool forThePc) {
+void ListInAppsAndFeatures(const InstallSet& set, bool forThePc) {
     if (LookUp(set.remover).found != Lookup::kFile) {
-        return L"安装文件所在文件夹中没有 remover.exe，“应用和功能”中不列出本加载项：" +
-               set.remover;
+        return logbook::Note(
+            L"安装文件所在文件夹中没有 remover.exe，“应用和功能”中不列出本加载项：" + set.remover);
     }
     const std::wstring remover = L"\"" + set.remover + L"\"" + (forThePc ? L" /allusers" : L"");
     SYSTEMTIME today;
@@ -79,11 +80,13 @@ std::wstring ListInAppsAndFeatures(const InstallSet& set, bool forThePc) {
         status = RegSetValueExW(key.get(), name, 0, REG_DWORD,
                                 reinterpret_cast<const BYTE*>(&number), sizeof number);
     }
-    if (status == ERROR_SUCCESS) return {};
+    const std::wstring entry = (forThePc ? L"HKEY_LOCAL_MACHINE\\" : L"HKEY_CURRENT_USER\\") +
+                               std::wstring(layout::kUninstallKey);
+    if (status == ERROR_SUCCESS) return logbook::Note(L"写入“应用和功能”中的条目：" + entry);
     key.reset();
     RegDeleteTreeW(root, layout::kUninstallKey);  // no entry rather than half of one
-    return L"无法写入“应用和功能”中的条目（系统错误 " + Decimal(status) + L"）：" +
-           (forThePc ? L"HKEY_LOCAL_MACHINE\\" : L"HKEY_CURRENT_USER\\") + layout::kUninstallKey;
+    logbook::Note(L"无法写入“应用和功能”中的条目（系统错误 " +
+                  Decimal(static_cast<unsigned long>(status)) + L"）：" + entry);
 }
 
 }  // namespace install
