@@ -3,6 +3,7 @@
 #include <iterator>
 #include <string>
 
+#include "account.h"
 #include "exit_codes.h"
 #include "logbook.h"
 #include "scoped.h"
@@ -31,16 +32,6 @@ std::string Utf8(const std::wstring& text) {
     bytes.resize(static_cast<size_t>(WideCharToMultiByte(
         CP_UTF8, 0, text.data(), length, bytes.data(), length * 3, nullptr, nullptr)));
     return bytes;
-}
-
-bool Elevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    const UniqueHandle owned(token);
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    return GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-           elevation.TokenIsElevated;
 }
 
 std::wstring Account() {
@@ -188,7 +179,7 @@ void Open(const std::wstring& name, const wchar_t* program, const wchar_t* comma
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     Note(std::wstring(L"Morvane ") + program + L" " + TEXT(QORVEL_VERSION_TEXT));
     Note(std::wstring(L"时间：") + time);
-    Note(L"账户：" + Account() + (Elevated() ? L"（以管理员身份运行）" : L"（未提升权限）"));
+    Note(L"账户：" + Account() + (HasAdministratorRights() ? L"（以管理员身份运行）" : L"（未提升权限）"));
     Note(std::wstring(L"程序：") + self);
     Note(std::wstring(L"命令行：") + commandLine);
 }
