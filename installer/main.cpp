@@ -37,22 +37,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     if (line.action != CommandLine::kRun)
         return logbook::Ending(
             ExplainUsage(line, kUsage + ExitCodesText(exit_code::kSetup), kTitle));
+    // The system account's windows show on no one's desktop (deployment tools run installers so):
+    // there, Setup runs as with /quiet rather than wait for a click that never comes.
+    const bool serviceAccount = IsServiceAccount();
+    const bool quiet = line.quiet || serviceAccount;
+    if (quiet != line.quiet)
+        logbook::Note(L"以系统账户（或服务账户）运行：不显示窗口，如同 /quiet。");
     InstallationLock lock(InstallationLock::Taker::kSetup);
     if (!lock.taken()) {
         logbook::Note(std::wstring(L"提示：") + kAlreadyRunning);
         // The Setup that runs stays in charge: it is brought to the front, or, where it cannot be
         // (it runs in another session, or is ending; a remover holds the lock), the user is told.
-        if (!line.quiet && !fLanguage::BringRunningToFront()) {
+        if (!quiet && !fLanguage::BringRunningToFront()) {
             MessageBoxW(nullptr, kAlreadyRunning, kTitle, MB_OK | MB_ICONINFORMATION);
         }
         return logbook::Ending(exit_code::kAnotherRuns);
     }
     ComApartment com;
     host::Excel excel;  // the host application object, held until the program ends
-    const install::Options options = {.allUsers = line.allUsers,
-                                      .serviceAccount = IsServiceAccount()};
+    const install::Options options = {.allUsers = line.allUsers, .serviceAccount = serviceAccount};
     int exitCode;
-    if (line.quiet) {
+    if (quiet) {
         exitCode = install::ExitCodeOf(
             install::Run(install::InstallSet::OfThisProgram(), excel, options).failure);
     } else {

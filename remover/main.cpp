@@ -58,10 +58,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
         return logbook::Ending(
             ExplainUsage(line, kUsage + ExitCodesText(exit_code::kRemover), L"提示"));
     const bool administrator = HasAdministratorRights();
-    if (line.allUsers && !administrator && !line.quiet && CanBeElevated()) {
+    // The system account's windows show on no one's desktop: there, it runs as with /quiet.
+    const bool quiet = line.quiet || IsServiceAccount();
+    if (quiet != line.quiet)
+        logbook::Note(L"以系统账户（或服务账户）运行：不显示窗口，如同 /quiet。");
+    if (line.allUsers && !administrator && !quiet && CanBeElevated()) {
         if (const auto elevated = RunElevated(commandLine)) return static_cast<int>(*elevated);
     }
     ComApartment com;
-    return MainMode::Main(instance, showCommand, line.quiet,
+    return MainMode::Main(instance, showCommand, quiet,
                           {.allUsers = line.allUsers, .administrator = administrator});
 }
