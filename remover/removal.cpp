@@ -84,10 +84,15 @@ Excel FindExcel(std::wstring& folder, std::wstring& startupFolder) {
 // and backup copies beside it and in the folder above, and those of the host profile in `folder`.
 AddIn RemoveAddIn(const std::wstring& startupFolder, const std::wstring& folder) {
     const std::wstring addIn = startupFolder + layout::kAddInName;
-    const std::wstring profile = folder + layout::kHostProfileName;
-    std::vector<std::wstring> leftovers = {
-        addIn + layout::kStagedEnding, addIn + layout::kBackupEnding,
-        profile + layout::kStagedEnding, profile + layout::kBackupEnding};
+    std::vector<std::wstring> leftovers = {addIn + layout::kStagedEnding,
+                                           addIn + layout::kBackupEnding};
+    // Excel's program folder only where it answered a complete path: another would be taken from
+    // the current folder.
+    if (layout::IsFolderPath(folder)) {
+        const std::wstring profile = folder + layout::kHostProfileName;
+        leftovers.push_back(profile + layout::kStagedEnding);
+        leftovers.push_back(profile + layout::kBackupEnding);
+    }
     if (const std::wstring staging = StagingFolderFor(startupFolder); !staging.empty()) {
         leftovers.push_back(staging + layout::kAddInName + layout::kStagedEnding);
         leftovers.push_back(staging + layout::kAddInName + layout::kBackupEnding);
@@ -169,8 +174,9 @@ const wchar_t* AddInLeft(const Outcome& outcome) {
     }
     switch (outcome.addIn) {
         case AddIn::kGone:
-            return outcome.forEveryAccount ? L"加载项为本机所有账户安装，\r\n请管理员运行 "
-                                             L"remover.exe\r\n/allusers 移除。"
+            return outcome.forEveryAccount ? L"加载项为本机所有账户安装，\r\n"
+                                             L"请管理员运行 remover.exe\r\n"
+                                             L"/allusers 移除。"
                                            : L"";
         case AddIn::kInUse:
             return L"加载项未能移除，请关闭\r\nExcel 后再运行本程序。";
@@ -192,8 +198,9 @@ std::wstring NoticeText(const Outcome& outcome) {
     }
     if (outcome.stopped) return L"移除已取消，未做任何更改。";
     if (outcome.needsAdministrator) {
-        return L"移除为所有账户安装的加载项\r\n需要管理员权限，未做任何\r\n更改。请以管理员身份运行"
-               L"。";
+        return L"移除为所有账户安装的加载项\r\n"
+               L"需要管理员权限，未做任何\r\n"
+               L"更改。请以管理员身份运行。";
     }
     std::wstring text = AddInLeft(outcome);
     if (outcome.settingsRemain) {
