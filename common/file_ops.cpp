@@ -87,3 +87,12 @@ std::wstring StagingFolderFor(const std::wstring& startupFolder, bool* onAnother
     return {};
 }
 
+std::vector<std::wstring> AddInLeftovers(const std::wstring& startupFolder) {
+    std::vector<std::wstring> leftovers;
+    for (const std::wstring& folder : {startupFolder, StagingFolderFor(startupFolder)}) {
+        if (folder.empty()) continue;
+        leftovers.push_back(folder + layout::kAddInName + layout::kStagedEnding);
+        leftovers.push_back(folder + layout::kAddInName + layout::kBackupEnding);
+    }
+    return leftovers;
+}

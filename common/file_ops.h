@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The attributes that make a file refuse writes or hide it from the existence test.
 inline constexpr DWORD kProtectiveAttributes =
@@ -81,3 +82,7 @@ Deletion DeleteFileThere(const std::wstring& path);
 // Empty where there is none on its volume: at the root of a drive or share, or where it is a
 // volume mounted at a folder (`onAnotherDrive` then set).
 std::wstring StagingFolderFor(const std::wstring& startupFolder, bool* onAnotherDrive = nullptr);
+
+// What an earlier or interrupted Setup may have left of the add-in for the start-up folder
+// `startupFolder`: its staged and backup copies beside the add-in and in its staging folder.
+std::vector<std::wstring> AddInLeftovers(const std::wstring& startupFolder);

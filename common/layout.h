@@ -10,10 +10,6 @@ namespace layout {
 // The add-in: the host's StartupPath followed by this name. Excel opens every file in its start-up
 // folder when it starts, so nothing else of ours ever stands there.
 inline constexpr wchar_t kAddInName[] = L"\\Qorv.xla";
-// Where earlier versions of Setup wrote the add-in before moving it into place: in the start-up
-// folder itself, so that one left behind is opened by Excel as a second add-in. Setup clears it,
-// and the remover removes it.
-inline constexpr wchar_t kEarlierStagedAddIn[] = L"\\Qorv.xla.tmp";
 
 // The host profile: the host's Path followed by this name. The remover leaves it in place.
 inline constexpr wchar_t kHostProfileName[] = L"\\QorvelProfile.ini";

@@ -46,11 +46,8 @@ AccountCopies RemoveAccountCopies() {
     for (const std::wstring& profile : ProfileFolders()) {
         const std::wstring startup = profile + layout::kAccountStartup;
         const std::wstring addIn = startup + layout::kAddInName;
-        std::vector<std::wstring> paths = {addIn, addIn + layout::kStagedEnding};
-        if (const std::wstring staging = StagingFolderFor(startup); !staging.empty()) {
-            paths.push_back(staging + layout::kAddInName + layout::kStagedEnding);
-            paths.push_back(staging + layout::kAddInName + layout::kBackupEnding);
-        }
+        std::vector<std::wstring> paths = AddInLeftovers(startup);
+        paths.insert(paths.begin(), addIn);
         for (const std::wstring& path : paths) {
             const Deletion done = DeleteFileThere(path);
             if (done.result == Deletion::kDeleted) {

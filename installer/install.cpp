@@ -29,7 +29,7 @@ struct Places {
         : profile{Staged(answers.folder + layout::kHostProfileName, answers.folder, true)},
           addIn{Staged(answers.startupFolder + layout::kAddInName,
                        StagingFolderFor(answers.startupFolder, &addInOnAnotherDrive), false)},
-          earlierStagedAddIn(answers.startupFolder + layout::kEarlierStagedAddIn) {}
+          earlierStagedAddIn(answers.startupFolder + layout::kAddInName + layout::kStagedEnding) {}
 
     static Staging Staged(const std::wstring& place, const std::wstring& stagingFolder,
                           bool keepsReadOnly) {
@@ -44,6 +44,8 @@ struct Places {
     bool addInOnAnotherDrive = false;
     Staging profile;
     Staging addIn;
+    // Where earlier versions of Setup staged the add-in: in the start-up folder itself, where Excel
+    // opens a copy left behind as a second add-in.
     std::wstring earlierStagedAddIn;
 };
 

@@ -84,18 +84,13 @@ Excel FindExcel(std::wstring& folder, std::wstring& startupFolder) {
 // and backup copies beside it and in the folder above, and those of the host profile in `folder`.
 AddIn RemoveAddIn(const std::wstring& startupFolder, const std::wstring& folder) {
     const std::wstring addIn = startupFolder + layout::kAddInName;
-    std::vector<std::wstring> leftovers = {addIn + layout::kStagedEnding,
-                                           addIn + layout::kBackupEnding};
+    std::vector<std::wstring> leftovers = AddInLeftovers(startupFolder);
     // Excel's program folder only where it answered a complete path: another would be taken from
     // the current folder.
     if (layout::IsFolderPath(folder)) {
         const std::wstring profile = folder + layout::kHostProfileName;
         leftovers.push_back(profile + layout::kStagedEnding);
         leftovers.push_back(profile + layout::kBackupEnding);
-    }
-    if (const std::wstring staging = StagingFolderFor(startupFolder); !staging.empty()) {
-        leftovers.push_back(staging + layout::kAddInName + layout::kStagedEnding);
-        leftovers.push_back(staging + layout::kAddInName + layout::kBackupEnding);
     }
     AddIn outcome = Remove(addIn);
     for (const std::wstring& leftover : leftovers) {
