@@ -469,7 +469,8 @@ TEST_P(Removal, TakesAwayWhatItCanAndSaysWhatIsLeft) {
     // The settings are each account's own: a removal for every account leaves them.
     EXPECT_FALSE(outcome.settingsRemain);
     EXPECT_EQ(ValueExists(kSettings), row.options.allUsers);
-    EXPECT_EQ(fs::exists(addIn) || fs::exists(earlierStagedAddIn) || fs::exists(stagedAddIn),
+    EXPECT_EQ(fs::exists(addIn) || fs::exists(earlierStagedAddIn) || fs::exists(stagedAddIn) ||
+                  fs::exists(addIn + L".bak") || fs::exists(LabPc::excel + L"\\Qorv.xla.bak"),
               row.addIn != AddIn::kGone || row.forEveryAccount);
     // The entry goes only with the last of the account's add-in (or the PC's).
     EXPECT_EQ(EntryValue(entry, L"DisplayName"),
