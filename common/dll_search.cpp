@@ -51,25 +51,32 @@ constexpr const wchar_t* kLateLoaded[] = {
 
 }  // namespace
 
+namespace {
+
+// Whether DLL loads are restricted to the system folder (Windows 7 without KB2533623 lacks
+// SetDefaultDllDirectories, so it is looked up by name).
+bool restricted = false;
+
+}  // namespace
+
 void HardenDllSearch() {
-    // Windows 7 without KB2533623 lacks SetDefaultDllDirectories, so it is looked up by name.
     const auto setDefault =
         SystemFunction<BOOL(WINAPI*)(DWORD)>(L"kernel32.dll", "SetDefaultDllDirectories");
-    const bool restricted = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    restricted = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Without it, at least take the current folder out of the search path.
     SetDllDirectoryW(L"");
-
-    wchar_t system[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    // Where the search is not restricted, a DLL loaded by full path still looks for its own
-    // imports in the program's folder first, unless it is told to look in its own folder.
-    const DWORD flags = restricted ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH;
-    for (const wchar_t* name : kLateLoaded) {
-        const std::wstring path = std::wstring(system, length) + L"\\" + name + L".dll";
-        LoadLibraryExW(path.c_str(), nullptr, flags);  // kept loaded until the program ends
-    }
+    for (const wchar_t* name : kLateLoaded) LoadSystemDll(name);  // kept until the program ends
     // Version 6 of the common controls lives in the side-by-side store, not in the system
     // folder; the program's manifest names it, so a load by name finds it there.
-    LoadLibraryExW(L"comctl32.dll", nullptr, flags & ~LOAD_WITH_ALTERED_SEARCH_PATH);
+    LoadLibraryExW(L"comctl32.dll", nullptr, 0);
+}
+
+HMODULE LoadSystemDll(const wchar_t* name) {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::wstring path = std::wstring(system, length) + L"\\" + name + L".dll";
+    // Where the search is not restricted, a DLL loaded by full path still looks for its own
+    // imports in the program's folder first, unless it is told to look in its own folder.
+    return LoadLibraryExW(path.c_str(), nullptr, restricted ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH);
 }

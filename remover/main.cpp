@@ -29,7 +29,7 @@ std::optional<DWORD> RunElevated(const wchar_t* arguments) {
     wchar_t self[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
     // Loaded only here, from the system folder: the remover imports nothing of the shell.
-    const HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const HMODULE shell = LoadSystemDll(L"shell32");
     const auto execute = reinterpret_cast<BOOL(WINAPI*)(SHELLEXECUTEINFOW*)>(
         reinterpret_cast<void*>(shell ? GetProcAddress(shell, "ShellExecuteExW") : nullptr));
     if (length == 0 || length >= MAX_PATH || !execute) return std::nullopt;
