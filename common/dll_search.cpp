@@ -49,10 +49,6 @@ constexpr const wchar_t* kLateLoaded[] = {
     L"apphelp",
 };
 
-}  // namespace
-
-namespace {
-
 // Whether DLL loads are restricted to the system folder (Windows 7 without KB2533623 lacks
 // SetDefaultDllDirectories, so it is looked up by name).
 bool restricted = false;
